@@ -1,0 +1,22 @@
+// Restoring the calibration values into a camera that runs its new firmware.
+#ifndef CALIBRATION_RESTORE_H
+#define CALIBRATION_RESTORE_H
+
+#include <cstdint>
+
+#include "calibration/registers.h"
+#include "camera/KvxQ713.h"
+
+/// Arms the camera for exactly one flash command (register 20 or 54).
+constexpr uint32_t FLASH_MAGIC = 0x4B525137;
+
+/// Writes all fourteen rows, zeros included; false at the first failed write.
+bool writeProtectedRegisters(KvxHandle handle, const RegisterTable& table);
+
+/// Has the camera store its protected registers in flash; true when accepted.
+bool saveProtectedRegisters(KvxHandle handle);
+
+/// Has the camera reset its register map; true when accepted.
+bool resetRegisterMap(KvxHandle handle);
+
+#endif

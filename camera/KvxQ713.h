@@ -1,0 +1,53 @@
+// The camera maker's library: the only way the tool reaches a camera.
+// Any library with this C interface (the maker's, the simulated one, a test
+// double) can be linked in its place without touching the tool.
+#ifndef KVXQ713_H
+#define KVXQ713_H
+
+#include <stdint.h>
+
+#if defined(_WIN32) && defined(KVX_BUILDING_LIBRARY)
+#define KVX_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define KVX_API __declspec(dllimport)
+#else
+#define KVX_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/// The library's configuration record; only the library reads or writes it.
+typedef struct KvxConfig {
+    uint32_t interfaceIndex;
+    uint32_t timeoutMs;
+    uint8_t reserved[56];
+} KvxConfig;
+
+typedef void* KvxHandle;
+
+/// Called while a firmware load runs; the result is the callback's own status.
+typedef int32_t (*KvxProgressCallback)(int32_t status, uint8_t percentage);
+
+/// Fills config with the library's defaults.
+KVX_API int32_t KVXinitConfig(KvxConfig* config);
+/// Connects to the camera; 0 and a valid handle on success.
+KVX_API int32_t KVXopen(KvxConfig* config, KvxHandle* handle);
+/// Closes the connection behind handle.
+KVX_API int32_t KVXclose(KvxHandle* handle);
+/// Reads the register at address into data; registerCount is null for one.
+KVX_API int32_t KVXreadRegister(KvxHandle handle, uint32_t address, uint32_t* data,
+                                uint32_t* registerCount);
+/// Writes *registerCount words from data starting at address.
+KVX_API int32_t KVXwriteRegister(KvxHandle handle, uint32_t address, uint32_t* data,
+                                 uint32_t* registerCount);
+/// Loads the firmware file named by the bare name filename; -1: no such file.
+KVX_API int32_t KVXfirmwareUpdate(KvxHandle handle, const uint8_t* filename,
+                                  KvxProgressCallback progress);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,29 @@
+// Reading and showing the identity of the connected camera.
+#ifndef CAMERA_IDENTIFICATION_H
+#define CAMERA_IDENTIFICATION_H
+
+#include <cstdint>
+
+#include "camera/KvxQ713.h"
+
+/// The camera's identity, decoded from registers 2, 56 and 1.
+struct VersionInfo {
+    int32_t year;  // release date fields are BCD: 0x2013 is 2013
+    int32_t month;
+    int32_t day;
+    int32_t nonfunc;  // the third number of the firmware version
+    int32_t minor;
+    int32_t major;
+    int32_t serial;
+    int32_t ponIndex;  // row of the product order number table
+};
+
+/// What the caller prints when readVersionInfo fails, before it waits for return.
+constexpr char IDENTIFICATION_FAILED[] =
+    "Failed to get Camera version information!\nHit <return> to quit";
+
+/// Reads the identity into info and prints its four lines; 0, or -1 (nothing
+/// printed) when a register could not be read.
+int readVersionInfo(KvxHandle handle, VersionInfo* info);
+
+#endif

@@ -1,0 +1,21 @@
+// The console dialogue: every line the tool prints and every answer it reads
+// goes through these helpers.
+#ifndef CONSOLE_CONSOLE_H
+#define CONSOLE_CONSOLE_H
+
+/// The line that separates the stages of a run on the console.
+constexpr char SEPARATOR[] = "------------------------\n";
+
+/// Prints a printf-style message to standard output and flushes it, so the
+/// console shows it before the tool blocks in a prompt or a library call.
+void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+/// Prints message and reads one character, leaving the rest of the line
+/// pending; false when input has ended and nothing was read.
+bool waitForReturn(const char* message);
+
+/// Reads one character and discards the rest of its line, newline included;
+/// end of input reads as 'q'.
+char readChoice();
+
+#endif

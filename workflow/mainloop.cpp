@@ -1,0 +1,88 @@
+// Start-up, the pass loop and the connection prompt.
+#include "workflow/mainloop.h"
+
+#include "camera/identification.h"
+#include "console/console.h"
+#include "workflow/updateplan.h"
+
+namespace {
+
+constexpr int TOOL_VERSION[3] = {1, 2, 0};
+constexpr char BANNER_FRAME[] = "******************************************************\n";
+
+// Filled once and handed unchanged to every connection of the run.
+KvxConfig deviceConfig;
+
+void printBanner() {
+    say("%s", BANNER_FRAME);
+    say("* Zentrovique Lumivor-Q713/ORB-NX Update Tool v%d.%d.%d *\n", TOOL_VERSION[0],
+        TOOL_VERSION[1], TOOL_VERSION[2]);
+    say("%s", BANNER_FRAME);
+}
+
+// Only a lower-case q or r is an answer.
+bool repeatWanted() {
+    for (;;) {
+        say("Hit\n\tq to quit.\n");
+        say("\tr to repeat.\n");
+        char choice = readChoice();
+        say("\r");
+        if (choice == 'q' || choice == 'r') {
+            return choice == 'r';
+        }
+    }
+}
+
+// One camera from connection to completion; false when the run must end.
+bool runPass(KvxHandle* kvxHandle) {
+    say("Opening device...");
+    if (!connectCamera(&deviceConfig, kvxHandle)) {
+        return false;
+    }
+    say("done.\n");
+    say("%s", SEPARATOR);
+    VersionInfo versionInfo{};
+    if (readVersionInfo(*kvxHandle, &versionInfo) != 0) {
+        waitForReturn(IDENTIFICATION_FAILED);
+        return false;
+    }
+    say("%s", SEPARATOR);
+    if (runUpdatePlan(*kvxHandle, versionInfo, &deviceConfig) == UpdateOutcome::Ended) {
+        return false;
+    }
+    say("%s", SEPARATOR);
+    say("Closing connection...\n");
+    KVXclose(kvxHandle);
+    say("Firmware update done.\n");
+    say("%s", SEPARATOR);
+    return true;
+}
+
+}  // namespace
+
+bool connectCamera(KvxConfig* config, KvxHandle* handle) {
+    for (;;) {
+        int32_t status = KVXopen(config, handle);
+        if (status == 0) {
+            return true;
+        }
+        say("\nERROR: %d\n", status);
+        say("Repeat (r) or quit (q) ?\n");
+        if (readChoice() == 'q') {
+            return false;
+        }
+        say("Opening device...");
+    }
+}
+
+int runMainLoop() {
+    KVXinitConfig(&deviceConfig);
+    printBanner();
+    KvxHandle kvxHandle = nullptr;
+    do {
+        if (!runPass(&kvxHandle)) {
+            return -1;
+        }
+    } while (repeatWanted());
+    return 0;
+}

@@ -1,0 +1,123 @@
+// The update plan: from a camera's identity to firmware 2.3.1 with its
+// calibration carried over.
+#include "workflow/updateplan.h"
+
+#include "calibration/capture.h"
+#include "calibration/registers.h"
+#include "calibration/restore.h"
+#include "camera/firmware.h"
+#include "console/console.h"
+#include "workflow/mainloop.h"
+
+namespace {
+
+constexpr char FIRST_REBOOT[] =
+    "Now please reboot the camera and press <return> when it is up again.";
+constexpr char FINAL_REBOOT[] =
+    "Now please reboot the camera and press <return> when it is up again (note the blinking "
+    "LEDs).";
+
+enum class UpdatePath { Direct, ViaPatch, Unsupported };
+
+// The version decides first: 2.0.0 goes direct whatever its release date.
+UpdatePath choosePath(const VersionInfo& info) {
+    if (info.major == 2 && info.minor == 0 && info.nonfunc == 0) {
+        return UpdatePath::Direct;
+    }
+    if (info.day == 0x26 && info.month == 0x02 && info.year == 0x2013) {
+        return UpdatePath::ViaPatch;
+    }
+    return UpdatePath::Unsupported;
+}
+
+UpdateOutcome endWithMessage() {
+    waitForReturn("Hit <return> to quit.\n");
+    return UpdateOutcome::Ended;
+}
+
+// False when the run must end: input ended before anyone confirmed the reboot
+// (writing calibration into a camera that may not have restarted is unsafe),
+// or the user gave up reconnecting.
+bool rebootStep(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* message) {
+    KVXclose(&kvxHandle);
+    say("%s", SEPARATOR);
+    if (!waitForReturn(message)) {
+        return false;
+    }
+    if (!connectCamera(deviceConfig, &kvxHandle)) {
+        return false;
+    }
+    say("%s", SEPARATOR);
+    return true;
+}
+
+// False when the run must end; its messages have been printed.
+bool loadAndReboot(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* fileName,
+                   const char* rebootMessage) {
+    if (!loadFirmware(kvxHandle, fileName)) {
+        endWithMessage();
+        return false;
+    }
+    return rebootStep(kvxHandle, deviceConfig, rebootMessage);
+}
+
+UpdateOutcome restoreAndIdentify(KvxHandle kvxHandle, const RegisterTable& table, bool found) {
+    if (found) {
+        // All three run whatever the others did; any one of them keeps the values.
+        bool written = writeProtectedRegisters(kvxHandle, table);
+        bool saved = saveProtectedRegisters(kvxHandle);
+        bool reset = resetRegisterMap(kvxHandle);
+        if (!written && !saved && !reset) {
+            return endWithMessage();
+        }
+    } else {
+        say("No register data to be written.\n");
+    }
+    say("%s", SEPARATOR);
+    VersionInfo newVersionInfo{};
+    if (readVersionInfo(kvxHandle, &newVersionInfo) != 0) {
+        waitForReturn(IDENTIFICATION_FAILED);
+        return UpdateOutcome::Ended;
+    }
+    return UpdateOutcome::Completed;
+}
+
+}  // namespace
+
+UpdateOutcome runUpdatePlan(KvxHandle& kvxHandle, const VersionInfo& versionInfo,
+                            KvxConfig* deviceConfig) {
+    RegisterTable protectedRegisters;
+    initProtectedRegisters(protectedRegisters);
+
+    UpdatePath path = choosePath(versionInfo);
+    if (path == UpdatePath::Unsupported) {
+        say("Firmware not supported.\n");
+        return endWithMessage();
+    }
+
+    bool found = false;
+    if (path == UpdatePath::Direct) {
+        say("Looking for protected registers data...\n");
+        bool readFailed = false;
+        found = readProtectedRegisters(kvxHandle, protectedRegisters, &readFailed);
+        if (readFailed) {
+            // The user was told to quit. Going on would load the new firmware and
+            // write 0 over every register that was never read.
+            return UpdateOutcome::Ended;
+        }
+    }
+    say("Looking for sequence distance offsets...\n");
+    bool offsetsFound = findSequenceDistanceOffsets(kvxHandle, protectedRegisters);
+    found = found || offsetsFound;
+    printRegisterValues(protectedRegisters);
+    say("%s", SEPARATOR);
+
+    if (path == UpdatePath::ViaPatch &&
+        !loadAndReboot(kvxHandle, deviceConfig, PATCH_FILE, FIRST_REBOOT)) {
+        return UpdateOutcome::Ended;
+    }
+    if (!loadAndReboot(kvxHandle, deviceConfig, FIRMWARE_FILE, FINAL_REBOOT)) {
+        return UpdateOutcome::Ended;
+    }
+    return restoreAndIdentify(kvxHandle, protectedRegisters, found);
+}

@@ -1,0 +1,64 @@
+#!/bin/sh
+# Runs one transcript case: the real tool in a scratch folder with scripted
+# input against the simulated camera; compares the whole stdout byte for byte,
+# the exit status and, where the case gives one, the library call trace.
+#
+# usage: run_transcript.sh [--windows] CASE_DIR WORK_DIR FIRMWARE_DIR COMMAND...
+#   CASE_DIR holds: input (stdin; none = empty), stdout, status, and optionally
+#   profile (the camera), trace (the whole expected trace) and firmware (the
+#   image names to put in the working folder; none = both images).
+#   COMMAND runs the tool, e.g. "wine q713-update.exe" with --windows, where
+#   the console's CR LF is read as LF and nothing else is changed.
+set -u
+windows=
+[ "$1" = --windows ] && windows=1 && shift
+case_dir=$1 work=$2 firmware_dir=$3
+shift 3
+
+rm -rf "$work" && mkdir -p "$work" || exit 1
+images="20151028_Lumivor-Q713_v2.3.1.bin 20140827_Lumivor-Q713_v0.0.0_patch.bin"
+[ -f "$case_dir/firmware" ] && images=$(cat "$case_dir/firmware")
+for image in $images; do
+    cp "$firmware_dir/$image" "$work/" || exit 1
+done
+camera=
+if [ -f "$case_dir/profile" ]; then
+    cp "$case_dir/profile" "$work/camera.txt" && camera=KVX_SIM_CAMERA=camera.txt
+fi
+input=/dev/null
+[ -f "$case_dir/input" ] && input=$case_dir/input
+
+# A clean environment, so nothing but the case decides what the tool sees.
+(cd "$work" && env -i PATH="$PATH" HOME="${HOME:-/tmp}" ${WINEPREFIX:+WINEPREFIX="$WINEPREFIX"} \
+    WINEDEBUG=-all $camera KVX_SIM_TRACE=trace.txt timeout 60 "$@" \
+    <"$input" >stdout.raw 2>stderr.txt)
+status=$?
+
+normalise() {
+    if [ -n "$windows" ]; then perl -pe 's/\r\n/\n/g'; else cat; fi
+}
+normalise <"$work/stdout.raw" >"$work/stdout.txt"
+touch "$work/trace.txt"
+normalise <"$work/trace.txt" >"$work/trace.norm"
+
+failed=0
+if ! cmp -s "$case_dir/stdout" "$work/stdout.txt"; then
+    echo "stdout differs (expected, actual):"
+    diff -u "$case_dir/stdout" "$work/stdout.txt" | cat -A | head -n 80
+    failed=1
+fi
+expected_status=$(cat "$case_dir/status")
+if [ "$status" != "$expected_status" ]; then
+    echo "exit status $status, expected $expected_status"
+    failed=1
+fi
+if [ -f "$case_dir/trace" ] && ! cmp -s "$case_dir/trace" "$work/trace.norm"; then
+    echo "library calls differ (expected, actual):"
+    diff -u "$case_dir/trace" "$work/trace.norm" | head -n 80
+    failed=1
+fi
+if [ -s "$work/stderr.txt" ]; then
+    echo "stderr:"
+    head -n 20 "$work/stderr.txt"
+fi
+exit $failed

@@ -5,8 +5,9 @@
 #
 # usage: run_transcript.sh [--windows] CASE_DIR WORK_DIR FIRMWARE_DIR COMMAND...
 #   CASE_DIR holds: input (stdin; none = empty), stdout, status, and optionally
-#   profile (the camera), trace (the whole expected trace) and firmware (the
-#   image names to put in the working folder; none = both images).
+#   sample (the name of a profile in simcam/profiles), profile (camera lines,
+#   appended to the sample's last camera), trace (the whole expected trace)
+#   and firmware (the image names to put in the working folder; none = both).
 #   COMMAND runs the tool, e.g. "wine q713-update.exe" with --windows, where
 #   the console's CR LF is read as LF and nothing else is changed.
 set -u
@@ -21,10 +22,13 @@ images="20151028_Lumivor-Q713_v2.3.1.bin 20140827_Lumivor-Q713_v0.0.0_patch.bin"
 for image in $images; do
     cp "$firmware_dir/$image" "$work/" || exit 1
 done
+samples=$(dirname "$0")/../../simcam/profiles
 camera=
-if [ -f "$case_dir/profile" ]; then
-    cp "$case_dir/profile" "$work/camera.txt" && camera=KVX_SIM_CAMERA=camera.txt
-fi
+for part in sample profile; do
+    [ -f "$case_dir/$part" ] || continue
+    if [ $part = sample ]; then cat "$samples/$(cat "$case_dir/sample")"; else cat "$case_dir/profile"; fi
+    camera=KVX_SIM_CAMERA=camera.txt
+done >"$work/camera.txt" || exit 1
 input=/dev/null
 [ -f "$case_dir/input" ] && input=$case_dir/input
 

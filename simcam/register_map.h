@@ -1,0 +1,68 @@
+// Register map of the simulated camera: addresses, word layouts and the
+// firmware identity that registers 2 and 56 carry.
+#ifndef SIMCAM_REGISTER_MAP_H
+#define SIMCAM_REGISTER_MAP_H
+
+#include <stdint.h>
+
+constexpr uint32_t kRegisterCount = 1024;
+constexpr uint32_t kRegIdentity = 1;
+constexpr uint32_t kRegRelease = 2;
+constexpr uint32_t kRegFlashStore = 20;
+constexpr uint32_t kRegFlashMagic = 21;
+constexpr uint32_t kRegReload = 54;
+constexpr uint32_t kRegVersion = 56;
+
+constexpr uint32_t kFlashMagic = 0x4B525137u;
+constexpr uint32_t kFlashStoreCommand = 1;
+constexpr uint32_t kReloadCommand = 0x01000000u;
+
+constexpr uint32_t kSequenceCount = 12;
+constexpr uint32_t kProtectedCount = 14;
+/// The calibration registers the flash keeps, in flash order.
+extern const uint32_t kProtectedRegisters[kProtectedCount];
+
+constexpr uint32_t kMaxMajor = 31;
+constexpr uint32_t kMaxMinor = 31;
+constexpr uint32_t kMaxNonfunc = 63;
+constexpr uint32_t kMaxPon = 0xFFF;
+constexpr uint32_t kMaxSerial = 0xFFFFF;
+
+/// Firmware as the camera reports it: the register 56 and register 2 words.
+struct FirmwareId {
+    uint32_t version;
+    uint32_t release;
+};
+
+constexpr uint32_t versionWord(uint32_t major, uint32_t minor, uint32_t nonfunc) {
+    return (major << 11) | (minor << 6) | nonfunc;
+}
+
+constexpr uint32_t bcd(uint32_t value, uint32_t digits) {
+    return digits == 0 ? 0 : (bcd(value / 10, digits - 1) << 4) | (value % 10);
+}
+
+/// Release date as 0xDDMMYYYY in BCD: 26.02.2013 is 0x26022013.
+constexpr uint32_t releaseWord(uint32_t day, uint32_t month, uint32_t year) {
+    return (bcd(day, 2) << 24) | (bcd(month, 2) << 16) | bcd(year, 4);
+}
+
+constexpr uint32_t identityWord(uint32_t pon, uint32_t serial) {
+    return (pon << 20) | serial;
+}
+
+constexpr FirmwareId kFirmware231 = {versionWord(2, 3, 1), releaseWord(28, 10, 2015)};
+constexpr FirmwareId kFirmwarePatch = {versionWord(0, 0, 0), releaseWord(27, 8, 2014)};
+
+uint32_t versionMajor(uint32_t word);
+uint32_t versionMinor(uint32_t word);
+uint32_t versionNonfunc(uint32_t word);
+bool sameFirmware(FirmwareId a, FirmwareId b);
+/// True for a real calendar day written in BCD digits.
+bool releaseWordValid(uint32_t word);
+uint32_t sequenceFrequencyRegister(uint32_t sequence);
+uint32_t sequenceOffsetRegister(uint32_t sequence);
+/// Position of address in the flash, or -1 for a register the flash does not keep.
+int protectedIndex(uint32_t address);
+
+#endif

@@ -1,0 +1,28 @@
+// Process-wide state of the simulated library: profile, cameras, connection
+// and call count. Internal: the exported functions and the tests use it.
+#ifndef SIMCAM_SIM_STATE_H
+#define SIMCAM_SIM_STATE_H
+
+#include <stdint.h>
+
+#include "camera/KvxQ713.h"
+
+/// Counts a library call; the first one reads KVX_SIM_TRACE and KVX_SIM_CAMERA.
+void simBeginCall(void);
+/// The status fail-call injects into the current call, or 0.
+int32_t simCallFault(void);
+int32_t simOpen(KvxHandle* handle);
+/// Drops the link behind handle; 0, or not connected.
+int32_t simClose(KvxHandle handle);
+int32_t simRead(KvxHandle handle, uint32_t address, uint32_t count, uint32_t* data);
+int32_t simWrite(KvxHandle handle, uint32_t address, uint32_t count, const uint32_t* data);
+int32_t simLoadFirmware(KvxHandle handle, const char* fileName, KvxProgressCallback progress);
+
+/// Writes the exit line of every camera presented and closes the trace;
+/// registered with atexit on the first call.
+void simFinish(void);
+/// For tests only: forgets everything, as if the process had just started,
+/// so the next call reads the environment again. No exit lines are written.
+void simReset(void);
+
+#endif

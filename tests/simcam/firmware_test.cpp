@@ -1,0 +1,138 @@
+// Firmware loads through KVXfirmwareUpdate: the status for each kind of file,
+// which running firmware takes which image, and the reboot into it.
+#include <set>
+#include <string>
+#include <vector>
+
+#include "simcam_test_support.h"
+
+namespace {
+
+std::vector<int> gProgress;
+
+int32_t recordProgress(int32_t status, uint8_t percentage) {
+    gProgress.push_back(status == 0 ? percentage : -1);
+    return 1;  // asks to stop; the transfer goes on regardless
+}
+
+using FirmwareLoad = SimcamTest;
+
+TEST_F(FirmwareLoad, each_kind_of_bad_file_has_its_own_status) {
+    writeImages();
+    std::string good = readText(kImage231);
+    writeText("corrupt.bin", good.substr(0, 100) + char(good[100] ^ 1) + good.substr(101));
+    writeText("truncated.bin", good.substr(0, good.size() - 1));
+    writeText("empty.bin", "");
+    KvxHandle camera = open();
+    EXPECT_EQ(load(camera, "missing.bin"), -1);
+    int32_t corrupt = load(camera, "corrupt.bin");
+    EXPECT_EQ(load(camera, "truncated.bin"), corrupt);
+    EXPECT_EQ(load(camera, "empty.bin"), corrupt);
+    int32_t refused = load(camera, kImagePatch);
+    int32_t closed = load(nullptr, kImage231);
+    EXPECT_EQ((std::set<int32_t>{0, -1, corrupt, refused, closed}.size()), 5u)
+        << corrupt << " " << refused << " " << closed;
+}
+
+TEST_F(FirmwareLoad, an_accepted_image_reports_progress_20_to_100) {
+    writeImages();
+    KvxHandle camera = open();
+    gProgress.clear();
+    ASSERT_EQ(
+        KVXfirmwareUpdate(camera, reinterpret_cast<const uint8_t*>(kImage231), recordProgress), 0);
+    EXPECT_EQ(gProgress, (std::vector<int>{20, 40, 60, 80, 100}));
+    gProgress.clear();
+    EXPECT_NE(
+        KVXfirmwareUpdate(camera, reinterpret_cast<const uint8_t*>(kImagePatch), recordProgress),
+        0);
+    EXPECT_TRUE(gProgress.empty()) << "a refused image is not transferred";
+}
+
+struct Acceptance {
+    const char* name;
+    const char* running;  // profile lines
+    bool takes231;
+    bool takesPatch;
+};
+
+class FirmwareAcceptance : public SimcamTest, public ::testing::WithParamInterface<Acceptance> {};
+
+TEST_P(FirmwareAcceptance, follows_the_upgrade_paths) {
+    useProfile(std::string("[camera]\n") + GetParam().running);
+    writeImages();
+    KvxHandle camera = open();
+    EXPECT_EQ(load(camera, kImage231) == 0, GetParam().takes231);
+    EXPECT_EQ(load(camera, kImagePatch) == 0, GetParam().takesPatch);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FirmwareLoad, FirmwareAcceptance,
+    ::testing::Values(
+        Acceptance{"on_2_0_0", "firmware = 2.0.0\nrelease = 14.11.2013\n", true, false},
+        Acceptance{"on_2_0_0_of_26_02_2013", "firmware = 2.0.0\nrelease = 26.02.2013\n", true,
+                   true},
+        Acceptance{"on_26_02_2013_release", "firmware = 1.4.2\nrelease = 26.02.2013\n", false,
+                   true},
+        Acceptance{"on_the_patch", "firmware = 0.0.0\nrelease = 27.08.2014\n", true, false},
+        Acceptance{"on_a_later_0_0_0", "firmware = 0.0.0\nrelease = 28.08.2014\n", false, false},
+        Acceptance{"on_2_0_1", "firmware = 2.0.1\nrelease = 14.11.2013\n", false, false},
+        Acceptance{"on_2_3_1", "firmware = 2.3.1\nrelease = 28.10.2015\n", false, false}),
+    [](const ::testing::TestParamInfo<Acceptance>& test) { return std::string(test.param.name); });
+
+using Reboot = SimcamTest;
+
+TEST_F(Reboot, a_loaded_image_runs_only_after_close_and_open) {
+    writeImages();
+    KvxHandle camera = open();
+    uint32_t identity = read(camera, 1);
+    uint32_t frequency = read(camera, 130);
+    uint32_t offset = read(camera, 134);
+    ASSERT_EQ(load(camera, kImage231), 0);
+    EXPECT_EQ(read(camera, 56), 0x1000u) << "still 2.0.0 until it restarts";
+    EXPECT_NE(read(camera, 26), 0u);
+    ASSERT_EQ(close(camera), 0);
+    camera = open();
+    EXPECT_EQ(read(camera, 56), 0x10C1u);
+    EXPECT_EQ(read(camera, 2), 0x28102015u);
+    EXPECT_EQ(read(camera, 1), identity);
+    EXPECT_EQ(read(camera, 130), frequency);
+    EXPECT_EQ(read(camera, 134), offset);
+}
+
+TEST_F(Reboot, calibration_and_flash_start_empty_in_the_new_firmware) {
+    writeImages();
+    KvxHandle camera = update(open(), kImage231);
+    for (uint32_t address : {26u, 29u, 32u, 120u, 126u}) {
+        EXPECT_EQ(read(camera, address), 0u) << address;
+    }
+    ASSERT_EQ(write(camera, 26, 5), 0);
+    ASSERT_EQ(write(camera, 21, 0x4B525137), 0);
+    ASSERT_EQ(write(camera, 54, 0x01000000), 0);
+    EXPECT_EQ(read(camera, 26), 0u) << "the flash was erased";
+}
+
+TEST_F(Reboot, the_patch_opens_the_way_to_2_3_1) {
+    useProfile("[camera]\nfirmware = 1.4.2\nrelease = 26.02.2013\n");
+    writeImages();
+    KvxHandle camera = open();
+    EXPECT_NE(load(camera, kImage231), 0);
+    camera = update(camera, kImagePatch);
+    EXPECT_EQ(read(camera, 2), 0x27082014u);
+    camera = update(camera, kImage231);
+    EXPECT_EQ(read(camera, 56), 0x10C1u);
+}
+
+TEST_F(Reboot, reboot_open_fails_delays_each_restart) {
+    useProfile("[camera]\nreboot-open-fails = 1 -4\n");
+    writeImages();
+    KvxHandle camera = open();
+    ASSERT_EQ(close(camera), 0);
+    camera = open();  // nothing pending: no restart, no failure
+    ASSERT_EQ(load(camera, kImage231), 0);
+    ASSERT_EQ(close(camera), 0);
+    EXPECT_EQ(tryOpen(&camera), -4);
+    camera = open();
+    EXPECT_EQ(read(camera, 56), 0x10C1u);
+}
+
+}  // namespace

@@ -24,7 +24,7 @@
 constexpr size_t kImageHeaderSize = 20;
 constexpr size_t kImageOverhead = kImageHeaderSize + 4;
 constexpr size_t kImageMaxSize = 65536;
-constexpr uint32_t kImagePayloadSize = 4096;  // what mkfirmware writes
+constexpr uint32_t kImagePayloadSize = 256;  // what mkfirmware writes
 
 enum ImageStatus {
     kImageOk,

@@ -520,7 +520,11 @@ void profileDefaultCamera(ProfileCamera* camera) {
 }
 
 void profileParse(const char* text, size_t size, Profile* profile) {
-    memset(profile, 0, sizeof *profile);
+    // Each camera is cleared when its section starts: clearing all of them here
+    // would cost more instructions than the tool's whole dialogue.
+    profile->cameraCount = 0;
+    profile->callFaultCount = 0;
+    profile->errorCount = 0;
     Parser parser = {profile, nullptr, 0};
     Text all = {text != nullptr ? text : "", text != nullptr ? size : 0};
     size_t start = 0;

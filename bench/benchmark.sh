@@ -1,0 +1,125 @@
+#!/bin/sh
+# Measures complete path A and path B updates on the simulated camera: library
+# calls against the intended sequence, instructions and heap allocations against
+# a printf-only baseline, and the sizes of the binaries. Exits 1 when a figure
+# misses its target. Needs valgrind and a C compiler; builds the default preset.
+#
+# usage: bench/benchmark.sh
+set -eu
+cd "$(dirname "$0")/.."
+root=$(pwd)
+cmake --preset default >/dev/null
+cmake --build --preset default >/dev/null
+work=$root/build/bench
+rm -rf "$work" && mkdir -p "$work"
+cc -O2 -o "$work/baseline" bench/baseline.c
+tool=$root/build/default/q713-update
+missed=
+
+# Same environment for every run: instruction counts depend on it a little.
+quiet() {
+    env -i PATH="$PATH" "$@"
+}
+
+# total FILE EVENT: the program total of a callgrind or xtree file.
+total() {
+    callgrind_annotate --auto=no --show="$2" "$1" 2>/dev/null |
+        perl -ne 'if (/^\s*([\d,]+)\s.*PROGRAM TOTALS/) { print $1 =~ s/,//gr; exit }'
+}
+
+# inclusive FILE EVENT REGEX: the summed inclusive cost of the functions whose
+# "file:function" matches REGEX.
+inclusive() {
+    callgrind_annotate --inclusive=yes --auto=no --threshold=100 --show="$2" "$1" 2>/dev/null |
+        perl -ne 'BEGIN { $re = shift } my ($n, $f) = /^\s*([\d,]+) \([^)]*\)  (\S+)/ or next;
+                   $s += $n =~ s/,//gr if $f =~ $re; END { print $s + 0 }' "$3"
+}
+
+ratio() {
+    perl -e 'printf "%.2f", $ARGV[0] / $ARGV[1]' "$1" "$2"
+}
+
+at_most() {
+    perl -e 'exit($ARGV[0] <= $ARGV[1] ? 0 : 1)' "$1" "$2"
+}
+
+verdict() {
+    if at_most "$1" "$2"; then echo "ok"; else echo "MISSED"; fi
+}
+
+# The six library functions, and the exit hook that writes the trace's exit lines.
+library='kvx_api\.cpp:KVX|sim_state\.cpp:simFinish'
+# The tool's progress callback runs inside KVXfirmwareUpdate.
+callback='firmware\.cpp:printProgress'
+
+for path in a b; do
+    case $path in
+    a) sample=fw200.txt answers='\nq\n' ;;
+    b) sample=fw142-20130226.txt answers='\n\nq\n' ;;
+    esac
+    dir=$work/path_$path
+    mkdir -p "$dir"
+    cp build/default/firmware/*.bin "$dir/"
+    cp "simcam/profiles/$sample" "$dir/camera.txt"
+    printf "$answers" >"$dir/input"
+    cd "$dir"
+
+    quiet KVX_SIM_CAMERA=camera.txt KVX_SIM_TRACE=trace.txt "$tool" <input >stdout.txt
+    calls=$(grep -vc '^sim:' trace.txt)
+    intended=$(perl "$root/bench/expected_calls.pl" camera.txt | cut -d' ' -f2)
+    at_most "$calls" "$intended" || missed="$missed calls-$path"
+
+    quiet KVX_SIM_CAMERA=camera.txt valgrind --tool=callgrind --callgrind-out-file=tool.cg \
+        "$tool" <input >/dev/null 2>callgrind-tool.log
+    quiet valgrind --tool=callgrind --callgrind-out-file=baseline.cg "$work/baseline" \
+        <stdout.txt >/dev/null 2>callgrind-baseline.log
+    ir_tool=$(total tool.cg Ir)
+    ir_base=$(total baseline.cg Ir)
+    ir_library=$(($(inclusive tool.cg Ir "$library") - $(inclusive tool.cg Ir "$callback")))
+    ir_image=$(inclusive tool.cg Ir 'image\.cpp:imageParse')
+    ir_profile=$(inclusive tool.cg Ir 'profile\.cpp:profileParse')
+    ir_rest=$((ir_tool - ir_library))
+    at_most "$(ratio "$ir_tool" "$ir_base")" 2 || missed="$missed instructions-$path"
+
+    quiet KVX_SIM_CAMERA=camera.txt valgrind --xtree-memory=full --xtree-memory-file=tool.xt \
+        "$tool" <input >/dev/null 2>memcheck-tool.log
+    quiet valgrind --xtree-memory=full --xtree-memory-file=baseline.xt "$work/baseline" \
+        <stdout.txt >/dev/null 2>memcheck-baseline.log
+    heap_tool=$(total tool.xt totBk)
+    heap_base=$(total baseline.xt totBk)
+    heap_library=$(inclusive tool.xt totBk "$library")
+    heap_rest=$((heap_tool - heap_library))
+    usage_tool=$(sed -n 's/.*total heap usage: //p' memcheck-tool.log)
+    usage_base=$(sed -n 's/.*total heap usage: //p' memcheck-baseline.log)
+    at_most "$heap_rest" "$heap_base" || missed="$missed heap-$path"
+    cd "$root"
+
+    echo "path $(echo $path | tr ab AB) ($sample)"
+    echo "  library calls             $calls, intended $intended: $(verdict "$calls" "$intended")"
+    echo "  instructions, process     $ir_tool, baseline $ir_base, ratio $(ratio "$ir_tool" "$ir_base") (target <= 2): $(verdict "$(ratio "$ir_tool" "$ir_base")" 2)"
+    echo "    in the simulated library  $ir_library (firmware image checks $ir_image, profile parsing $ir_profile)"
+    echo "    the rest                  $ir_rest, ratio $(ratio "$ir_rest" "$ir_base")"
+    echo "  heap allocations          $heap_tool ($usage_tool)"
+    echo "    baseline                  $heap_base ($usage_base)"
+    echo "    in the simulated library  $heap_library (its fopen of the profile and the firmware files)"
+    echo "    the rest                  $heap_rest (stdio's buffers; target: no more than the baseline's): $(verdict "$heap_rest" "$heap_base")"
+done
+
+unstripped=$(wc -c <"$tool")
+strip -o "$work/q713-update.stripped" "$tool"
+stripped=$(wc -c <"$work/q713-update.stripped")
+echo "Linux q713-update: $unstripped bytes, $stripped stripped"
+exe=build/windows/q713-update.exe
+if [ -f "$exe" ]; then
+    size=$(wc -c <"$exe")
+    echo "Windows q713-update.exe: $size bytes, $((size / 1024)) KiB (target <= 300 KiB): $(verdict "$size" $((300 * 1024)))"
+    at_most "$size" $((300 * 1024)) || missed="$missed windows-size"
+else
+    echo "Windows q713-update.exe: not built"
+fi
+
+if [ -n "$missed" ]; then
+    echo "missed:$missed"
+    exit 1
+fi
+echo "every target met"

@@ -1,0 +1,59 @@
+// libFuzzer target: the simulated camera's profile parser on any bytes; what it
+// fills in must stay within its own tables.
+#include <stddef.h>
+#include <stdint.h>
+#include <string.h>
+
+#include "simcam/profile.h"
+
+namespace {
+
+Profile gProfile;  // too large for the stack of a fuzzing thread
+
+bool faultsSane(const RegisterFault* faults, uint32_t count) {
+    if (count > kMaxRegisterFaults) {
+        return false;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        if (faults[i].address >= kRegisterCount || faults[i].status == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool profileSane(const Profile& profile) {
+    if (profile.cameraCount < 1 || profile.cameraCount > kMaxCameras ||
+        profile.callFaultCount > kMaxCallFaults) {
+        return false;
+    }
+    for (uint32_t i = 0; i < profile.cameraCount; ++i) {
+        const ProfileCamera& camera = profile.cameras[i];
+        if (!faultsSane(camera.readFaults, camera.readFaultCount) ||
+            !faultsSane(camera.writeFaults, camera.writeFaultCount)) {
+            return false;
+        }
+    }
+    for (uint32_t i = 0; i < profile.callFaultCount; ++i) {
+        if (profile.callFaults[i].call == 0 || profile.callFaults[i].status == 0) {
+            return false;
+        }
+    }
+    uint32_t kept = profile.errorCount < kMaxKeptErrors ? profile.errorCount : kMaxKeptErrors;
+    for (uint32_t i = 0; i < kept; ++i) {
+        if (memchr(profile.errors[i].message, '\0', kErrorTextSize) == nullptr) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    profileParse(reinterpret_cast<const char*>(data), size, &gProfile);
+    if (!profileSane(gProfile)) {
+        __builtin_trap();
+    }
+    return 0;
+}

@@ -3,16 +3,22 @@
 # input against the simulated camera; compares the whole stdout byte for byte,
 # the exit status and, where the case gives one, the library call trace.
 #
-# usage: run_transcript.sh [--windows] CASE_DIR WORK_DIR FIRMWARE_DIR COMMAND...
+# usage: run_transcript.sh [--windows [--crlf-input]] CASE_DIR WORK_DIR FIRMWARE_DIR COMMAND...
 #   CASE_DIR holds: input (stdin; none = empty), stdout, status, and optionally
 #   sample (the name of a profile in simcam/profiles), profile (camera lines,
 #   appended to the sample's last camera), trace (the whole expected trace)
 #   and firmware (the image names to put in the working folder; none = both).
 #   COMMAND runs the tool, e.g. "wine q713-update.exe" with --windows, where
 #   the console's CR LF is read as LF and nothing else is changed.
+#   --crlf-input types every line of input with CR LF, as a Windows console
+#   does: the same stdout must come out.
+# Under wine the layout is a technician's: the exe finds KvxQ713.dll beside
+# itself (both sit in the build folder; the loader looks in the exe's folder
+# first), the firmware images in the working folder. No WINEPATH, no copies.
 set -u
-windows=
+windows= crlf_input=
 [ "$1" = --windows ] && windows=1 && shift
+[ "$1" = --crlf-input ] && crlf_input=1 && shift
 case_dir=$1 work=$2 firmware_dir=$3
 shift 3
 
@@ -31,6 +37,10 @@ for part in sample profile; do
 done >"$work/camera.txt" || exit 1
 input=/dev/null
 [ -f "$case_dir/input" ] && input=$case_dir/input
+if [ -n "$crlf_input" ]; then
+    perl -pe 's/\r?\n/\r\n/' "$input" >"$work/input.crlf" || exit 1
+    input=$work/input.crlf
+fi
 
 # A clean environment, so nothing but the case decides what the tool sees.
 (cd "$work" && env -i PATH="$PATH" HOME="${HOME:-/tmp}" ${WINEPREFIX:+WINEPREFIX="$WINEPREFIX"} \

@@ -237,27 +237,30 @@ int32_t simClose(KvxHandle handle) {
     return kStatusOk;
 }
 
-int32_t simRead(KvxHandle handle, uint32_t address, uint32_t count, uint32_t* data) {
-    SimCamera* camera = connectedCamera(handle);
-    if (camera == nullptr) {
+namespace {
+
+// What every register access must pass before it touches the register map.
+int32_t checkAccess(KvxHandle handle, bool write, uint32_t address, uint32_t count,
+                    SimCamera** camera) {
+    *camera = connectedCamera(handle);
+    if (*camera == nullptr) {
         return kStatusNotConnected;
     }
     int32_t status = cameraCheckRange(address, count);
-    if (status == kStatusOk) {
-        status = cameraRegisterFault(camera, false, address, count);
-    }
+    return status == kStatusOk ? cameraRegisterFault(*camera, write, address, count) : status;
+}
+
+}  // namespace
+
+int32_t simRead(KvxHandle handle, uint32_t address, uint32_t count, uint32_t* data) {
+    SimCamera* camera = nullptr;
+    int32_t status = checkAccess(handle, false, address, count, &camera);
     return status == kStatusOk ? cameraRead(camera, address, count, data) : status;
 }
 
 int32_t simWrite(KvxHandle handle, uint32_t address, uint32_t count, const uint32_t* data) {
-    SimCamera* camera = connectedCamera(handle);
-    if (camera == nullptr) {
-        return kStatusNotConnected;
-    }
-    int32_t status = cameraCheckRange(address, count);
-    if (status == kStatusOk) {
-        status = cameraRegisterFault(camera, true, address, count);
-    }
+    SimCamera* camera = nullptr;
+    int32_t status = checkAccess(handle, true, address, count, &camera);
     if (status == kStatusOk) {
         status = cameraWrite(camera, address, count, data);
     }

@@ -38,23 +38,20 @@ bool readRegister(KvxHandle handle, int address, uint32_t* value) {
 
 }  // namespace
 
-bool readProtectedRegisters(KvxHandle handle, RegisterTable& table, bool* readFailed) {
+CaptureResult readProtectedRegisters(KvxHandle handle, RegisterTable& table) {
     bool found = false;
-    *readFailed = false;
     for (RegisterEntry& row : table) {
         uint32_t regValue = 0;
         if (!readRegister(handle, row.address, &regValue)) {
             say("Could not read protected register address %d.\n", row.address);
-            waitForReturn("Hit <return> to quit.\n");
-            *readFailed = true;
-            return false;
+            return CaptureResult::ReadFailed;
         }
         if (regValue != 0) {
             row.value = static_cast<int32_t>(regValue);
             found = true;
         }
     }
-    return found;
+    return found ? CaptureResult::Captured : CaptureResult::NothingCaptured;
 }
 
 bool findSequenceDistanceOffsets(KvxHandle handle, RegisterTable& table) {

@@ -5,11 +5,12 @@
 #include "calibration/registers.h"
 #include "camera/KvxQ713.h"
 
-/// Reads the table's fourteen registers directly, storing the nonzero ones;
-/// true when all reads worked and one value was stored. A failed read is
-/// reported, the user is told to quit and waited for, *readFailed is set and
-/// the later rows are not read.
-bool readProtectedRegisters(KvxHandle handle, RegisterTable& table, bool* readFailed);
+/// What the direct reads of the protected registers gave.
+enum class CaptureResult { Captured, NothingCaptured, ReadFailed };
+
+/// Reads the table's fourteen registers directly, storing the nonzero ones.
+/// A failed read is reported and the later rows are not read.
+CaptureResult readProtectedRegisters(KvxHandle handle, RegisterTable& table);
 
 /// Files the distance offset of each of the twelve measurement sequences under
 /// the row of its modulation frequency, first nonzero offset winning; true

@@ -3,6 +3,7 @@
 
 #include "camera/identification.h"
 #include "console/console.h"
+#include "workflow/connection.h"
 #include "workflow/updateplan.h"
 
 namespace {
@@ -59,21 +60,6 @@ bool runPass(KvxHandle* kvxHandle) {
 }
 
 }  // namespace
-
-bool connectCamera(KvxConfig* config, KvxHandle* handle) {
-    for (;;) {
-        int32_t status = KVXopen(config, handle);
-        if (status == 0) {
-            return true;
-        }
-        say("\nERROR: %d\n", status);
-        say("Repeat (r) or quit (q) ?\n");
-        if (readChoice() == 'q') {
-            return false;
-        }
-        say("Opening device...");
-    }
-}
 
 int runMainLoop() {
     KVXinitConfig(&deviceConfig);

@@ -7,7 +7,7 @@
 #include "calibration/restore.h"
 #include "camera/firmware.h"
 #include "console/console.h"
-#include "workflow/mainloop.h"
+#include "workflow/connection.h"
 
 namespace {
 
@@ -98,13 +98,13 @@ UpdateOutcome runUpdatePlan(KvxHandle& kvxHandle, const VersionInfo& versionInfo
     bool found = false;
     if (path == UpdatePath::Direct) {
         say("Looking for protected registers data...\n");
-        bool readFailed = false;
-        found = readProtectedRegisters(kvxHandle, protectedRegisters, &readFailed);
-        if (readFailed) {
-            // The user was told to quit. Going on would load the new firmware and
-            // write 0 over every register that was never read.
-            return UpdateOutcome::Ended;
+        CaptureResult direct = readProtectedRegisters(kvxHandle, protectedRegisters);
+        if (direct == CaptureResult::ReadFailed) {
+            // Going on would load the new firmware and write 0 over every
+            // register that was never read.
+            return endWithMessage();
         }
+        found = direct == CaptureResult::Captured;
     }
     say("Looking for sequence distance offsets...\n");
     bool offsetsFound = findSequenceDistanceOffsets(kvxHandle, protectedRegisters);

@@ -40,6 +40,8 @@ const Range kRegisterRange = {0, kRegisterCount - 1, "0..1023"};
 const Range kSequenceRange = {0, kSequenceCount - 1, "0..11"};
 const Range kPonRange = {0, kMaxPon, "0..4095"};
 const Range kSerialRange = {0, kMaxSerial, "0..1048575"};
+const Range kLoadMsRange = {0, 600000, "0..600000"};
+const Range kFlagRange = {0, 1, "0 or 1"};
 
 struct Parser {
     Profile* profile;
@@ -314,6 +316,17 @@ void setRebootOpenFails(Parser* p, uint32_t, const Text* values) {
     }
 }
 
+void setLoadMs(Parser* p, uint32_t, const Text* values) {
+    count(p, values[0], "load-ms", &kLoadMsRange, &p->camera->loadMs);
+}
+
+void setNeverReboots(Parser* p, uint32_t, const Text* values) {
+    uint32_t flag = 0;
+    if (count(p, values[0], "never-reboots", &kFlagRange, &flag)) {
+        p->camera->neverReboots = flag != 0;
+    }
+}
+
 // A later line for the same register and the same phase replaces the earlier one.
 void addFault(Parser* p, const Text* values, bool write, bool afterReboot) {
     RegisterFault fault = {0, 0, afterReboot};
@@ -395,6 +408,8 @@ const Key kKeys[] = {
     {"write-fails", nullptr, 2, false, setWriteFails},
     {"read-fails-after-reboot", nullptr, 2, false, setReadFailsAfterReboot},
     {"write-fails-after-reboot", nullptr, 2, false, setWriteFailsAfterReboot},
+    {"load-ms", nullptr, 1, false, setLoadMs},
+    {"never-reboots", nullptr, 1, false, setNeverReboots},
     {"fail-call", nullptr, 2, true, setFailCall},
 };
 

@@ -29,6 +29,8 @@ struct ProfileCamera {
     int32_t openFailStatus;
     uint32_t rebootOpenFails;
     int32_t rebootOpenFailStatus;
+    uint32_t loadMs;    // how long an accepted image takes to load
+    bool neverReboots;  // a close with firmware pending leaves the old firmware running
     RegisterFault readFaults[kMaxRegisterFaults];
     uint32_t readFaultCount;
     RegisterFault writeFaults[kMaxRegisterFaults];

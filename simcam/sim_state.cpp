@@ -5,6 +5,13 @@
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <time.h>
+#endif
 
 #include "simcam/camera.h"
 #include "simcam/image.h"
@@ -137,7 +144,8 @@ void connect(uint32_t index) {
         traceRelease(camera->running.release);
         traceEndLine();
     }
-    if (camera->hasPending) {  // only ever set while connected, so there was a close since
+    // Only ever set while connected, so there was a close since.
+    if (camera->hasPending && !camera->setup->neverReboots) {
         cameraReboot(camera);
         tracePrint("sim: camera %u rebooted into", index + 1);
         traceVersion(camera->running.version);
@@ -146,6 +154,20 @@ void connect(uint32_t index) {
     gState.current = index;
     gState.connected = true;
     ++gState.generation;
+}
+
+// Sleeps out the rest after an interrupted sleep: a held-back Ctrl-C must not shorten a load.
+void sleepMs(uint32_t ms) {
+    if (ms == 0) {
+        return;
+    }
+#if defined(_WIN32)
+    Sleep(ms);
+#else
+    timespec left = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+#endif
 }
 
 int32_t readImage(const char* fileName, FirmwareId* image) {
@@ -286,8 +308,12 @@ int32_t simLoadFirmware(KvxHandle handle, const char* fileName, KvxProgressCallb
     if (!cameraAccepts(camera, image)) {
         return kStatusImageRefused;
     }
-    for (int percent = 20; percent <= 100 && progress != nullptr; percent += 20) {
-        progress(0, static_cast<uint8_t>(percent));  // its result does not stop the transfer
+    uint32_t loadMs = camera->setup->loadMs;
+    for (uint32_t step = 1; step <= 5; ++step) {
+        sleepMs(loadMs * step / 5 - loadMs * (step - 1) / 5);
+        if (progress != nullptr) {
+            progress(0, static_cast<uint8_t>(20 * step));  // its result does not stop the transfer
+        }
     }
     camera->pending = image;
     camera->hasPending = true;
@@ -295,6 +321,22 @@ int32_t simLoadFirmware(KvxHandle handle, const char* fileName, KvxProgressCallb
     traceVersion(image.version);
     traceEndLine();
     return kStatusOk;
+}
+
+bool simCameraView(uint32_t index, SimCameraView* view) {
+    if (index >= gProfile.cameraCount || view == nullptr) {
+        return false;
+    }
+    const SimCamera* camera = &gCameras[index];
+    view->presented = camera->presented;
+    for (uint32_t i = 0; i < kProtectedCount; ++i) {
+        view->calibration[i] = camera->registers[kProtectedRegisters[i]];
+    }
+    memcpy(view->flash, camera->flash, sizeof view->flash);
+    view->running = camera->running;
+    view->hasPending = camera->hasPending;
+    view->pending = camera->hasPending ? camera->pending : FirmwareId{0, 0};
+    return true;
 }
 
 void simFinish(void) {

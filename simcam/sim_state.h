@@ -6,6 +6,17 @@
 #include <stdint.h>
 
 #include "camera/KvxQ713.h"
+#include "simcam/register_map.h"
+
+/// What a test may judge a camera by: its calibration registers and flash, and its firmware.
+struct SimCameraView {
+    bool presented;            // the camera has been plugged in during this run
+    uint32_t calibration[14];  // registers 26-32 and 120-126, in that order
+    uint32_t flash[14];        // the flash words of the same registers, same order
+    FirmwareId running;        // register 56 and register 2 words of the running firmware
+    bool hasPending;           // a loaded image waits for the next reboot
+    FirmwareId pending;
+};
 
 /// Counts a library call; the first one reads KVX_SIM_TRACE and KVX_SIM_CAMERA.
 void simBeginCall(void);
@@ -21,6 +32,8 @@ int32_t simLoadFirmware(KvxHandle handle, const char* fileName, KvxProgressCallb
 /// Writes the exit line of every camera presented and closes the trace;
 /// registered with atexit on the first call.
 void simFinish(void);
+/// The state of camera index (0 = first of the profile); false past the last one.
+bool simCameraView(uint32_t index, SimCameraView* view);
 /// For tests only: forgets everything, as if the process had just started,
 /// so the next call reads the environment again. No exit lines are written.
 void simReset(void);

@@ -1,5 +1,7 @@
 // The simulated camera through the library calls: identity, registers, the
 // armed flash commands, injected faults and the cameras plugged in one by one.
+#include <stdint.h>
+
 #include <algorithm>
 #include <iterator>
 
@@ -177,6 +179,47 @@ TEST_F(FaultInjection, after_reboot_faults_wait_for_a_reboot) {
     camera = update(camera, kImage231);
     EXPECT_EQ(tryRead(camera, 2, &value), -9);
     EXPECT_EQ(write(camera, 21, kMagic), -9);
+}
+
+TEST_F(FaultInjection, fail_call_takes_any_nonzero_32_bit_status) {
+    useProfile("fail-call = 1 -2147483648\nfail-call = 2 2147483647\n");
+    KvxConfig config;
+    EXPECT_EQ(KVXinitConfig(&config), INT32_MIN);
+    KvxHandle camera = nullptr;
+    EXPECT_EQ(KVXopen(&config, &camera), INT32_MAX);
+}
+
+using CameraView = SimcamTest;
+
+TEST_F(CameraView, shows_calibration_flash_and_firmware_of_each_camera) {
+    useProfile("[camera]\nflash 126 = 0x55\n[camera]\nregister 27 = 9\n");
+    writeImages();
+    SimCameraView view;
+    KvxHandle camera = open();
+    ASSERT_TRUE(simCameraView(1, &view));
+    EXPECT_FALSE(view.presented);
+    ASSERT_TRUE(simCameraView(0, &view));
+    EXPECT_TRUE(view.presented);
+    EXPECT_EQ(view.calibration[0], 0x1234u) << "register 26";
+    EXPECT_EQ(view.calibration[13], 0x80000000u) << "register 126";
+    EXPECT_EQ(view.flash[13], 0x55u);
+    EXPECT_EQ(view.running.version, 0x1000u);
+    EXPECT_EQ(view.running.release, 0x14112013u);
+    EXPECT_FALSE(view.hasPending);
+    ASSERT_EQ(write(camera, 120, 7), 0);
+    ASSERT_EQ(load(camera, kImage231), 0);
+    ASSERT_TRUE(simCameraView(0, &view));
+    EXPECT_EQ(view.calibration[7], 7u) << "register 120";
+    EXPECT_TRUE(view.hasPending);
+    EXPECT_EQ(view.pending.version, 0x10C1u);
+    EXPECT_EQ(view.pending.release, 0x28102015u);
+    ASSERT_EQ(close(camera), 0);
+    open();
+    ASSERT_TRUE(simCameraView(0, &view));
+    EXPECT_EQ(view.running.version, 0x10C1u);
+    EXPECT_FALSE(view.hasPending);
+    EXPECT_EQ(view.flash[0], 0u);
+    EXPECT_FALSE(simCameraView(2, &view)) << "past the last camera";
 }
 
 using MultiCamera = SimcamTest;

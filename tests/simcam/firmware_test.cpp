@@ -1,5 +1,6 @@
 // Firmware loads through KVXfirmwareUpdate: the status for each kind of file,
 // which running firmware takes which image, and the reboot into it.
+#include <chrono>
 #include <set>
 #include <string>
 #include <vector>
@@ -46,6 +47,24 @@ TEST_F(FirmwareLoad, an_accepted_image_reports_progress_20_to_100) {
         KVXfirmwareUpdate(camera, reinterpret_cast<const uint8_t*>(kImagePatch), recordProgress),
         0);
     EXPECT_TRUE(gProgress.empty()) << "a refused image is not transferred";
+}
+
+TEST_F(FirmwareLoad, load_ms_spreads_the_load_over_its_progress_reports) {
+    useProfile("[camera]\nload-ms = 250\n");
+    writeImages();
+    KvxHandle camera = open();
+    gProgress.clear();
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(
+        KVXfirmwareUpdate(camera, reinterpret_cast<const uint8_t*>(kImage231), recordProgress), 0);
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(250));
+    EXPECT_LT(took, std::chrono::milliseconds(5000));
+    EXPECT_EQ(gProgress, (std::vector<int>{20, 40, 60, 80, 100}));
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(load(camera, kImagePatch), -21);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100))
+        << "a refused image is not transferred";
 }
 
 struct Acceptance {
@@ -120,6 +139,27 @@ TEST_F(Reboot, the_patch_opens_the_way_to_2_3_1) {
     EXPECT_EQ(read(camera, 2), 0x27082014u);
     camera = update(camera, kImage231);
     EXPECT_EQ(read(camera, 56), 0x10C1u);
+}
+
+TEST_F(Reboot, never_reboots_keeps_the_old_firmware_and_the_same_camera) {
+    useProfile("[camera]\nnever-reboots = 1\nserial = 1\n[camera]\nserial = 2\n");
+    useTrace();
+    writeImages();
+    KvxHandle camera = update(open(), kImage231);
+    EXPECT_EQ(read(camera, 1) & 0xFFFFF, 1u) << "the same camera, presented again";
+    EXPECT_EQ(read(camera, 56), 0x1000u) << "still 2.0.0";
+    EXPECT_NE(read(camera, 26), 0u) << "calibration untouched";
+    ASSERT_EQ(close(camera), 0);
+    camera = open();
+    EXPECT_EQ(read(camera, 1) & 0xFFFFF, 1u) << "still pending, so no next camera";
+    SimCameraView view;
+    ASSERT_TRUE(simCameraView(0, &view));
+    EXPECT_EQ(view.running.version, 0x1000u);
+    EXPECT_TRUE(view.hasPending);
+    EXPECT_EQ(view.pending.version, 0x10C1u);
+    for (const std::string& line : traceLines()) {
+        EXPECT_EQ(line.find("rebooted"), std::string::npos) << line;
+    }
 }
 
 TEST_F(Reboot, reboot_open_fails_delays_each_restart) {

@@ -94,7 +94,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{"impossible_date", "release = 31.02.2013", "not a calendar day"},
         BadLine{"two_digit_year", "release = 1.2.13", "malformed release date"},
         BadLine{"no_equals_sign", "just words", "expected 'key = value'"},
-        BadLine{"unknown_section", "[cameras]", "unknown section"}),
+        BadLine{"unknown_section", "[cameras]", "unknown section"},
+        BadLine{"negative_load_time", "load-ms = -5", "load-ms -5 out of range"},
+        BadLine{"never_reboots_not_a_flag", "never-reboots = 2", "out of range (expected 0 or 1)"}),
     [](const ::testing::TestParamInfo<BadLine>& test) { return std::string(test.param.name); });
 
 TEST(ProfileParsing, every_bad_line_is_reported_not_only_the_first) {

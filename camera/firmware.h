@@ -12,7 +12,8 @@ extern const char* const FIRMWARE_FILE;
 extern const char* const PATCH_FILE;
 
 /// Has the library load the bare file name into the camera, showing its
-/// progress; true when the firmware was written.
+/// progress; true when the firmware was written. An interrupt during the load
+/// is held back (see interruptHeldBack).
 bool loadFirmware(KvxHandle handle, const char* fileName);
 
 /// The library's progress callback: prints one progress line; always 0.

@@ -4,27 +4,73 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "console/terminal.h"
+
+namespace {
+
+// The printed lines are the technician's only record of the calibration.
+bool writeFailed = false;
+
+void discardRestOfLine(int c) {
+    while (c != '\n' && c != EOF) {
+        c = std::getchar();
+    }
+}
+
+}  // namespace
+
+void startConsole() {
+    writeFailed = false;
+    prepareTerminal();
+}
+
 void say(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::vprintf(format, args);
+    bool printed = std::vprintf(format, args) >= 0;
     va_end(args);
-    std::fflush(stdout);
+    if (std::fflush(stdout) != 0 || !printed) {
+        writeFailed = true;
+    }
+}
+
+void sayError(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+}
+
+bool outputFailed() {
+    return writeFailed;
 }
 
 bool waitForReturn(const char* message) {
     say("%s", message);
+    discardTypedAhead();
     return std::getchar() != EOF;
 }
 
+bool waitForLine(const char* message) {
+    say("%s", message);
+    discardTypedAhead();
+    int c = std::getchar();
+    if (c == EOF) {
+        return false;
+    }
+    // The rest of this line must not answer the next prompt.
+    discardRestOfLine(c);
+    return true;
+}
+
 char readChoice() {
+    discardTypedAhead();
     int c = std::getchar();
     if (c == EOF) {
         return 'q';  // nobody is left to answer: quitting is the only safe reading
     }
-    // Only the rest of this line is discarded: lines typed ahead answer later prompts.
-    for (int rest = c; rest != '\n' && rest != EOF;) {
-        rest = std::getchar();
-    }
+    // Only the rest of this line is discarded: lines typed ahead through a
+    // pipe answer later prompts.
+    discardRestOfLine(c);
     return static_cast<char>(c);
 }

@@ -6,16 +6,30 @@
 /// The line that separates the stages of a run on the console.
 constexpr char SEPARATOR[] = "------------------------\n";
 
+/// Readies the console for a run: interrupt handling, and no output failure
+/// remembered yet. Call once at start-up.
+void startConsole();
+
 /// Prints a printf-style message to standard output and flushes it, so the
 /// console shows it before the tool blocks in a prompt or a library call.
 void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-/// Prints message and reads one character, leaving the rest of the line
-/// pending; false when input has ended and nothing was read.
+/// Prints a printf-style message to standard error.
+void sayError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+/// True when a message could not be written to standard output since startConsole.
+bool outputFailed();
+
+/// Prints message and reads one character typed after it, leaving the rest of
+/// the line pending; false when input has ended and nothing was read.
 bool waitForReturn(const char* message);
 
-/// Reads one character and discards the rest of its line, newline included;
-/// end of input reads as 'q'.
+/// Prints message and reads one line typed after it; false when input ended
+/// before its first character.
+bool waitForLine(const char* message);
+
+/// Reads one character typed after the prompt and discards the rest of its
+/// line, newline included; end of input reads as 'q'.
 char readChoice();
 
 #endif

@@ -12,7 +12,7 @@ constexpr int TOOL_VERSION[3] = {1, 2, 0};
 constexpr char BANNER_FRAME[] = "******************************************************\n";
 
 // Filled once and handed unchanged to every connection of the run.
-KvxConfig deviceConfig;
+ConfigRecord deviceConfig;
 
 void printBanner() {
     say("%s", BANNER_FRAME);
@@ -37,7 +37,7 @@ bool repeatWanted() {
 // One camera from connection to completion; false when the run must end.
 bool runPass(KvxHandle* kvxHandle) {
     say("Opening device...");
-    if (!connectCamera(&deviceConfig, kvxHandle)) {
+    if (!connectCamera(&deviceConfig.config, kvxHandle)) {
         return false;
     }
     say("done.\n");
@@ -48,7 +48,7 @@ bool runPass(KvxHandle* kvxHandle) {
         return false;
     }
     say("%s", SEPARATOR);
-    if (runUpdatePlan(*kvxHandle, versionInfo, &deviceConfig) == UpdateOutcome::Ended) {
+    if (runUpdatePlan(*kvxHandle, versionInfo, &deviceConfig.config) == UpdateOutcome::Ended) {
         return false;
     }
     say("%s", SEPARATOR);
@@ -62,7 +62,8 @@ bool runPass(KvxHandle* kvxHandle) {
 }  // namespace
 
 int runMainLoop() {
-    KVXinitConfig(&deviceConfig);
+    startConsole();
+    KVXinitConfig(&deviceConfig.config);
     printBanner();
     KvxHandle kvxHandle = nullptr;
     do {

@@ -7,6 +7,7 @@
 #include "calibration/restore.h"
 #include "camera/firmware.h"
 #include "console/console.h"
+#include "console/terminal.h"
 #include "workflow/connection.h"
 
 namespace {
@@ -35,13 +36,25 @@ UpdateOutcome endWithMessage() {
     return UpdateOutcome::Ended;
 }
 
+// The technician asked to stop while the camera was being changed; the change
+// has been finished first.
+UpdateOutcome stopAtUserRequest() {
+    say("Stopped at the user's request.\n");
+    return UpdateOutcome::Ended;
+}
+
+bool runs231(const VersionInfo& info) {
+    return info.major == 2 && info.minor == 3 && info.nonfunc == 1;
+}
+
 // False when the run must end: input ended before anyone confirmed the reboot
 // (writing calibration into a camera that may not have restarted is unsafe),
 // or the user gave up reconnecting.
 bool rebootStep(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* message) {
     KVXclose(&kvxHandle);
     say("%s", SEPARATOR);
-    if (!waitForReturn(message)) {
+    // One line answers the prompt, so nothing typed here confirms a later reboot.
+    if (!waitForLine(message)) {
         return false;
     }
     if (!connectCamera(deviceConfig, &kvxHandle)) {
@@ -54,7 +67,12 @@ bool rebootStep(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* messa
 // False when the run must end; its messages have been printed.
 bool loadAndReboot(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* fileName,
                    const char* rebootMessage) {
-    if (!loadFirmware(kvxHandle, fileName)) {
+    bool loaded = loadFirmware(kvxHandle, fileName);
+    if (interruptHeldBack()) {
+        stopAtUserRequest();
+        return false;
+    }
+    if (!loaded) {
         endWithMessage();
         return false;
     }
@@ -63,10 +81,17 @@ bool loadAndReboot(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* fi
 
 UpdateOutcome restoreAndIdentify(KvxHandle kvxHandle, const RegisterTable& table, bool found) {
     if (found) {
-        // All three run whatever the others did; any one of them keeps the values.
+        // All three run whatever the others did, and the plan goes on when one
+        // succeeded. That does not always keep the values: a failed save
+        // followed by a reset reloads the registers from the old flash.
+        holdInterrupts();
         bool written = writeProtectedRegisters(kvxHandle, table);
         bool saved = saveProtectedRegisters(kvxHandle);
         bool reset = resetRegisterMap(kvxHandle);
+        releaseInterrupts();
+        if (interruptHeldBack()) {
+            return stopAtUserRequest();
+        }
         if (!written && !saved && !reset) {
             return endWithMessage();
         }
@@ -78,6 +103,12 @@ UpdateOutcome restoreAndIdentify(KvxHandle kvxHandle, const RegisterTable& table
     if (readVersionInfo(kvxHandle, &newVersionInfo) != 0) {
         waitForReturn(IDENTIFICATION_FAILED);
         return UpdateOutcome::Ended;
+    }
+    // A camera that was not rebooted, or took the wrong image, still runs
+    // another firmware; its values may not be where the tool put them.
+    if (!runs231(newVersionInfo)) {
+        say("Firmware update failed: the camera does not run firmware 2.3.1.\n");
+        return endWithMessage();
     }
     return UpdateOutcome::Completed;
 }
@@ -112,6 +143,12 @@ UpdateOutcome runUpdatePlan(KvxHandle& kvxHandle, const VersionInfo& versionInfo
     printRegisterValues(protectedRegisters);
     say("%s", SEPARATOR);
 
+    // The printed table is the only record of the calibration: without it on
+    // the console, the camera must not be changed.
+    if (outputFailed()) {
+        sayError("q713-update: standard output failed; the camera was not changed.\n");
+        return UpdateOutcome::Ended;
+    }
     if (path == UpdatePath::ViaPatch &&
         !loadAndReboot(kvxHandle, deviceConfig, PATCH_FILE, FIRST_REBOOT)) {
         return UpdateOutcome::Ended;

@@ -1,5 +1,9 @@
-// The dialogue helpers: what a choice consumes and what stays pending.
+// The dialogue helpers: what each kind of prompt consumes and what stays
+// pending, and output that cannot be written.
 #include "console/console.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "tests/unit/dialogue.h"
 
@@ -42,4 +46,39 @@ TEST(Say, FormatsLikePrintf) {
     testing::internal::CaptureStdout();
     say("%d %x %s%s", -1, 0x2013u, "text", SEPARATOR);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "-1 2013 text------------------------\n");
+}
+
+TEST(WaitForLine, OneLineAnswersThePromptWhateverItHolds) {
+    feedInput("ok\nq\n");
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(waitForLine("reboot?"));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "reboot?");
+    EXPECT_EQ(pendingInput(), "q\n");
+}
+
+TEST(WaitForLine, EndOfInputBeforeAnyCharacterIsNoAnswer) {
+    testing::internal::CaptureStdout();
+    feedInput("");
+    EXPECT_FALSE(waitForLine("reboot?"));
+    feedInput("x");  // a last line without newline still answers
+    EXPECT_TRUE(waitForLine("reboot?"));
+    testing::internal::GetCapturedStdout();
+}
+
+TEST(Say, RemembersOutputThatCouldNotBeWritten) {
+    startConsole();
+    int kept = dup(STDOUT_FILENO);
+    int full = open("/dev/full", O_WRONLY);
+    ASSERT_GE(full, 0);
+    dup2(full, STDOUT_FILENO);
+    say("lost\n");
+    bool failed = outputFailed();
+    std::clearerr(stdout);
+    dup2(kept, STDOUT_FILENO);
+    close(full);
+    close(kept);
+    EXPECT_TRUE(failed);
+    startConsole();
+    say("%s", "");
+    EXPECT_FALSE(outputFailed());
 }

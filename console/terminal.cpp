@@ -1,0 +1,128 @@
+// What the operating system's console does to the tool, for POSIX and for a
+// Windows console side by side.
+#include "console/terminal.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Set from a signal handler or, on Windows, from the console's handler thread.
+std::atomic<bool> holding{false};
+std::atomic<bool> heldBack{false};
+
+#ifdef _WIN32
+
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    if (!holding) {
+        // Windows' own status for a process ended by Ctrl-C; the default
+        // handler of some consoles ends it with 0, a successful quit.
+        ExitProcess(CONTROL_C_EXIT);
+    }
+    heldBack = true;
+    // Windows ends the process soon after this returns for a closed window,
+    // logoff or shutdown; waiting here gives the camera what time it allows.
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
+        while (holding) {
+            Sleep(50);
+        }
+    }
+    return TRUE;
+}
+
+bool inputIsConsole(HANDLE* input) {
+    DWORD mode = 0;
+    *input = GetStdHandle(STD_INPUT_HANDLE);
+    return GetConsoleMode(*input, &mode) != 0;
+}
+
+#else
+
+constexpr int INTERRUPTS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void onSignal(int signalNumber) {
+    if (holding) {
+        heldBack = true;
+        return;
+    }
+    // The usual death by this signal, so the shell sees how the tool ended.
+    std::signal(signalNumber, SIG_DFL);
+    std::raise(signalNumber);
+}
+
+sigset_t interruptSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signalNumber : INTERRUPTS) {
+        sigaddset(&set, signalNumber);
+    }
+    return set;
+}
+
+#endif
+
+}  // namespace
+
+void prepareTerminal() {
+    heldBack = false;
+    holding = false;
+#ifdef _WIN32
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+#else
+    // A reader that went away must not kill the tool between two camera calls:
+    // the write fails instead, and the console helpers notice.
+    std::signal(SIGPIPE, SIG_IGN);
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (int signalNumber : INTERRUPTS) {
+        sigaction(signalNumber, &action, nullptr);
+    }
+#endif
+}
+
+void discardTypedAhead() {
+#ifdef _WIN32
+    HANDLE input = nullptr;
+    if (inputIsConsole(&input)) {
+        FlushConsoleInputBuffer(input);
+    }
+#else
+    if (isatty(STDIN_FILENO)) {
+        tcflush(STDIN_FILENO, TCIFLUSH);
+    }
+#endif
+}
+
+void holdInterrupts() {
+    holding = true;
+#ifndef _WIN32
+    // Blocked on this thread, so no system call inside the camera library is
+    // interrupted; a thread of the library's own still reaches onSignal.
+    sigset_t set = interruptSet();
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+#endif
+}
+
+void releaseInterrupts() {
+#ifndef _WIN32
+    // Still holding: a signal that waited for the unblock is only remembered.
+    sigset_t set = interruptSet();
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+#endif
+    holding = false;
+}
+
+bool interruptHeldBack() {
+    return heldBack;
+}

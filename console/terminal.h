@@ -1,0 +1,26 @@
+// What the operating system's console does to the tool: keys typed ahead,
+// interrupts (Ctrl-C, a closed terminal) and output nobody reads any more.
+#ifndef CONSOLE_TERMINAL_H
+#define CONSOLE_TERMINAL_H
+
+/// Installs the interrupt handlers and ignores broken pipes; forgets any
+/// interrupt held back before. Call once at start-up, before any prompt.
+void prepareTerminal();
+
+/// Discards the keys typed before now when standard input is a terminal;
+/// input from a pipe or a file is left alone.
+void discardTypedAhead();
+
+/// From now on an interrupt is only remembered, so that it cannot cut a
+/// change of the camera in half.
+/// REQUIRES: not already holding.
+void holdInterrupts();
+
+/// Interrupts end the tool at once again; one that arrived while held stays
+/// remembered.
+void releaseInterrupts();
+
+/// True when an interrupt arrived while interrupts were held back.
+bool interruptHeldBack();
+
+#endif

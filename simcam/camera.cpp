@@ -122,7 +122,8 @@ int32_t cameraWrite(SimCamera* camera, uint32_t address, uint32_t count, const u
 
 bool cameraAccepts(const SimCamera* camera, FirmwareId image) {
     for (const AcceptRule& rule : kAcceptRules) {
-        bool versionOk = !rule.checkVersion || rule.running.version == camera->running.version;
+        bool versionOk =
+            !rule.checkVersion || rule.running.version == (camera->running.version & kVersionMask);
         bool releaseOk = !rule.checkRelease || rule.running.release == camera->running.release;
         if (sameFirmware(rule.image, image) && versionOk && releaseOk) {
             return true;

@@ -543,11 +543,16 @@ void profileParse(const char* text, size_t size, Profile* profile) {
     Parser parser = {profile, nullptr, 0};
     Text all = {text != nullptr ? text : "", text != nullptr ? size : 0};
     size_t start = 0;
+    // CR LF, LF and a lone CR each end a line.
     while (start < all.size) {
-        size_t end = start + findChar(slice(all, start, all.size), '\n');
+        size_t end = start;
+        while (end < all.size && all.data[end] != '\n' && all.data[end] != '\r') {
+            ++end;
+        }
         ++parser.line;
         parseLine(&parser, slice(all, start, end));
-        start = end + 1;
+        start = end +
+                (end + 1 < all.size && all.data[end] == '\r' && all.data[end + 1] == '\n' ? 2 : 1);
     }
     if (profile->cameraCount == 0) {
         profileDefaultCamera(&profile->cameras[profile->cameraCount++]);

@@ -46,7 +46,8 @@ bool releaseWordValid(uint32_t word) {
     if (day < 1 || month < 1 || month > 12 || year < 0) {
         return false;
     }
-    return day <= kDaysInMonth[month - 1];
+    bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    return day <= kDaysInMonth[month - 1] - (month == 2 && !leap ? 1 : 0);
 }
 
 uint32_t sequenceFrequencyRegister(uint32_t sequence) {

@@ -25,6 +25,7 @@ extern const uint32_t kProtectedRegisters[kProtectedCount];
 constexpr uint32_t kMaxMajor = 31;
 constexpr uint32_t kMaxMinor = 31;
 constexpr uint32_t kMaxNonfunc = 63;
+constexpr uint32_t kVersionMask = 0xFFFF;  // register 56 bits that hold the version
 constexpr uint32_t kMaxPon = 0xFFF;
 constexpr uint32_t kMaxSerial = 0xFFFFF;
 

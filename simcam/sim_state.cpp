@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -40,9 +41,17 @@ SimCamera gCameras[kMaxCameras];
 unsigned char gHandleSlots[kHandleSlots];
 uint8_t gFileBuffer[kImageMaxSize + 1];  // one more byte tells a file that is too large
 
-enum FileResult { kFileOk, kFileMissing, kFileUnreadable, kFileTooLarge };
+enum FileResult { kFileOk, kFileMissing, kFileNotRegular, kFileUnreadable, kFileTooLarge };
 
+// Only a regular file: opening a fifo would wait for a writer forever.
 FileResult readFile(const char* path, size_t* size) {
+    struct stat info;
+    if (stat(path, &info) != 0) {
+        return errno == ENOENT ? kFileMissing : kFileUnreadable;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return kFileNotRegular;
+    }
     errno = 0;
     FILE* file = fopen(path, "rb");
     if (file == nullptr) {
@@ -61,8 +70,10 @@ const char* fileProblem(FileResult result) {
     switch (result) {
         case kFileMissing:
             return "no such file";
+        case kFileNotRegular:
+            return "not a regular file";
         case kFileTooLarge:
-            return "larger than 65536 bytes";
+            return "larger than 65536 bytes, the most a profile may hold";
         default:
             return "cannot read the file";
     }

@@ -1,5 +1,7 @@
 // Firmware loads through KVXfirmwareUpdate: the status for each kind of file,
 // which running firmware takes which image, and the reboot into it.
+#include <sys/stat.h>
+
 #include <chrono>
 #include <set>
 #include <string>
@@ -24,11 +26,13 @@ TEST_F(FirmwareLoad, each_kind_of_bad_file_has_its_own_status) {
     writeText("corrupt.bin", good.substr(0, 100) + char(good[100] ^ 1) + good.substr(101));
     writeText("truncated.bin", good.substr(0, good.size() - 1));
     writeText("empty.bin", "");
+    ASSERT_EQ(mkfifo("fifo.bin", 0600), 0);
     KvxHandle camera = open();
     EXPECT_EQ(load(camera, "missing.bin"), -1);
     int32_t corrupt = load(camera, "corrupt.bin");
     EXPECT_EQ(load(camera, "truncated.bin"), corrupt);
     EXPECT_EQ(load(camera, "empty.bin"), corrupt);
+    EXPECT_EQ(load(camera, "fifo.bin"), corrupt) << "refused, not waited on";
     int32_t refused = load(camera, kImagePatch);
     int32_t closed = load(nullptr, kImage231);
     EXPECT_EQ((std::set<int32_t>{0, -1, corrupt, refused, closed}.size()), 5u)
@@ -95,6 +99,10 @@ INSTANTIATE_TEST_SUITE_P(
         Acceptance{"on_the_patch", "firmware = 0.0.0\nrelease = 27.08.2014\n", true, false},
         Acceptance{"on_a_later_0_0_0", "firmware = 0.0.0\nrelease = 28.08.2014\n", false, false},
         Acceptance{"on_2_0_1", "firmware = 2.0.1\nrelease = 14.11.2013\n", false, false},
+        Acceptance{"on_2_0_0_with_high_bits_set",
+                   "register 56 = 0xABCD1000\nrelease = 14.11.2013\n", true, false},
+        Acceptance{"on_high_bits_and_26_02_2013",
+                   "register 56 = 0x80001000\nrelease = 26.02.2013\n", true, true},
         Acceptance{"on_2_3_1", "firmware = 2.3.1\nrelease = 28.10.2015\n", false, false}),
     [](const ::testing::TestParamInfo<Acceptance>& test) { return std::string(test.param.name); });
 

@@ -51,6 +51,13 @@ TEST(FirmwareImage, each_kind_of_damage_is_told_apart) {
     EXPECT_EQ(parse(image), kImageBadLength);
 }
 
+TEST(FirmwareImage, february_29_only_in_leap_years) {
+    EXPECT_EQ(parse(build({0x10C1, 0x29022000})), kImageOk);
+    EXPECT_EQ(parse(build({0x10C1, 0x29022016})), kImageOk);
+    EXPECT_EQ(parse(build({0x10C1, 0x29022015})), kImageBadHeader);
+    EXPECT_EQ(parse(build({0x10C1, 0x29022100})), kImageBadHeader);
+}
+
 TEST(FirmwareImage, every_truncation_is_rejected_within_the_buffer) {
     std::vector<uint8_t> good = build(kFirmware231);
     for (size_t size = 0; size < good.size(); ++size) {

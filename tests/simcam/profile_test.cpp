@@ -1,6 +1,8 @@
 // Profile parsing: what each line sets, how bad lines are reported, and that
 // a rejected profile leaves no camera answering.
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -56,6 +58,22 @@ TEST(ProfileParsing, a_profile_without_camera_sections_is_the_built_in_camera) {
     ASSERT_EQ(p.errorCount, 0u);
     ASSERT_EQ(p.cameraCount, 1u);
     EXPECT_EQ(p.cameras[0].registers[56], 0x1000u) << "2.0.0";
+}
+
+TEST(ProfileParsing, a_lone_cr_ends_a_line_even_after_a_leading_comment) {
+    const Profile& p =
+        parse("# old Mac line ends\r[camera]\rserial = 7\r\r[camera]\r\ncolour = red\r");
+    ASSERT_EQ(p.errorCount, 1u);
+    EXPECT_EQ(p.errors[0].line, 6u) << "CR LF is one line end, CR alone another";
+    ASSERT_EQ(p.cameraCount, 2u);
+    EXPECT_EQ(p.cameras[0].registers[1] & 0xFFFFF, 7u);
+}
+
+TEST(ProfileParsing, february_29_only_in_leap_years) {
+    EXPECT_EQ(parse("[camera]\nrelease = 29.02.2012\n").errorCount, 0u);
+    EXPECT_EQ(parse("[camera]\nrelease = 29.02.2000\n").errorCount, 0u);
+    EXPECT_EQ(parse("[camera]\nrelease = 29.02.2013\n").errorCount, 1u);
+    EXPECT_EQ(parse("[camera]\nrelease = 29.02.1900\n").errorCount, 1u);
 }
 
 struct BadLine {
@@ -168,6 +186,40 @@ TEST_F(ProfileLoading, a_missing_profile_is_reported_without_a_line_and_no_camer
     EXPECT_EQ(tryOpen(&handle), -100);
     std::string errors = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(errors.rfind("profile.txt: no such file\n", 0), 0u) << errors;
+}
+
+TEST_F(ProfileLoading, a_profile_over_64_kib_is_refused_with_the_limit_named) {
+    std::string exact = "[camera]\nserial = 5\n";
+    exact += std::string(65536 - exact.size() - 1, '#') + "\n";
+    useProfile(exact);
+    KvxHandle handle = nullptr;
+    EXPECT_EQ(tryOpen(&handle), 0) << "65536 bytes is still a profile";
+    simReset();
+    useProfile(exact + "\n");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(tryOpen(&handle), -100);
+    std::string errors = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(
+        errors.rfind("profile.txt: larger than 65536 bytes, the most a profile may hold\n", 0), 0u)
+        << errors;
+}
+
+// A fifo would block the open until a writer came; the alarm turns a hang into a failure.
+TEST_F(ProfileLoading, anything_but_a_regular_file_is_refused_at_once) {
+    ASSERT_EQ(mkfifo("fifo", 0600), 0);
+    std::filesystem::create_directory("folder");
+    for (const char* name : {"fifo", "folder"}) {
+        simReset();
+        setenv("KVX_SIM_CAMERA", name, 1);
+        EXPECT_EXIT(
+            {
+                alarm(5);
+                KvxHandle handle = nullptr;
+                bool refused = tryOpen(&handle) == -100 && tryOpen(&handle) == -100;
+                exit(refused ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), std::string(name) + ": not a regular file\n");
+    }
 }
 
 }  // namespace

@@ -3,17 +3,24 @@
 # calls against the intended sequence, instructions and heap allocations against
 # a printf-only baseline, and the sizes of the binaries. Exits 1 when a figure
 # misses its target. Needs valgrind and a C compiler; builds the default preset.
+# The runs are the transcript cases path_a_full and path_b_full, and the calls
+# their committed traces hold are the intended sequence.
 #
-# usage: bench/benchmark.sh
+# usage: bench/benchmark.sh [BUILD_DIR]   (default build/default, the preset's)
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
-cmake --preset default >/dev/null
-cmake --build --preset default >/dev/null
-work=$root/build/bench
+build=${1:-}
+if [ -z "$build" ]; then
+    cmake --preset default >/dev/null
+    build=build/default
+fi
+cmake --build "$build" >/dev/null
+build=$(cd "$build" && pwd)
+work=$build/bench
 rm -rf "$work" && mkdir -p "$work"
 cc -O2 -o "$work/baseline" bench/baseline.c
-tool=$root/build/default/q713-update
+tool=$build/q713-update
 missed=
 
 # Same environment for every run: instruction counts depend on it a little.
@@ -24,23 +31,26 @@ quiet() {
 # total FILE EVENT: the program total of a callgrind or xtree file.
 total() {
     callgrind_annotate --auto=no --show="$2" "$1" 2>/dev/null |
-        perl -ne 'if (/^\s*([\d,]+)\s.*PROGRAM TOTALS/) { print $1 =~ s/,//gr; exit }'
+        awk '/PROGRAM TOTALS/ { gsub(",", "", $1); print $1; exit }'
 }
 
 # inclusive FILE EVENT REGEX: the summed inclusive cost of the functions whose
-# "file:function" matches REGEX.
+# "file:function" matches REGEX (an extended regular expression).
 inclusive() {
     callgrind_annotate --inclusive=yes --auto=no --threshold=100 --show="$2" "$1" 2>/dev/null |
-        perl -ne 'BEGIN { $re = shift } my ($n, $f) = /^\s*([\d,]+) \([^)]*\)  (\S+)/ or next;
-                   $s += $n =~ s/,//gr if $f =~ $re; END { print $s + 0 }' "$3"
+        PATTERN=$3 awk 'match($0, /^ *[0-9,]+ \([^)]*\)  [^ ]/) {
+                n = $1; f = substr($0, RLENGTH); sub(/ .*/, "", f); gsub(",", "", n)
+                if (f ~ ENVIRON["PATTERN"]) s += n
+            }
+            END { printf "%.0f\n", s }'
 }
 
 ratio() {
-    perl -e 'printf "%.2f", $ARGV[0] / $ARGV[1]' "$1" "$2"
+    awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'
 }
 
 at_most() {
-    perl -e 'exit($ARGV[0] <= $ARGV[1] ? 0 : 1)' "$1" "$2"
+    awk -v a="$1" -v b="$2" 'BEGIN { exit !(a + 0 <= b + 0) }'
 }
 
 verdict() {
@@ -53,20 +63,19 @@ library='kvx_api\.cpp:KVX|sim_state\.cpp:simFinish'
 callback='firmware\.cpp:printProgress'
 
 for path in a b; do
-    case $path in
-    a) sample=fw200.txt answers='\nq\n' ;;
-    b) sample=fw142-20130226.txt answers='\n\nq\n' ;;
-    esac
+    case_dir=$root/tests/transcripts/cases/path_${path}_full
+    sample=$(cat "$case_dir/sample")
     dir=$work/path_$path
     mkdir -p "$dir"
-    cp build/default/firmware/*.bin "$dir/"
-    cp "simcam/profiles/$sample" "$dir/camera.txt"
-    printf "$answers" >"$dir/input"
+    cp "$build"/firmware/*.bin "$dir/"
+    cat "simcam/profiles/$sample" >"$dir/camera.txt"
+    if [ -f "$case_dir/profile" ]; then cat "$case_dir/profile" >>"$dir/camera.txt"; fi
+    cp "$case_dir/input" "$dir/input"
     cd "$dir"
 
     quiet KVX_SIM_CAMERA=camera.txt KVX_SIM_TRACE=trace.txt "$tool" <input >stdout.txt
     calls=$(grep -vc '^sim:' trace.txt)
-    intended=$(perl "$root/bench/expected_calls.pl" camera.txt | cut -d' ' -f2)
+    intended=$(grep -vc '^sim:' "$case_dir/trace")
     at_most "$calls" "$intended" || missed="$missed calls-$path"
 
     quiet KVX_SIM_CAMERA=camera.txt valgrind --tool=callgrind --callgrind-out-file=tool.cg \

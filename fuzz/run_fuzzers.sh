@@ -42,8 +42,8 @@ for target in $targets; do
     for file in fuzz/corpus/$target/* fuzz/regressions/$target/*; do
         [ -f "$file" ] || continue
         case $file in
-        *.hex) perl -ne 'next if /^#/; s/\s+//g; print pack("H*", $_)' "$file" \
-                   >"$seeds/$(basename "$file" .hex)" ;;
+        *.hex) grep -v '^#' "$file" | /usr/bin/python3 -c 'import sys
+sys.stdout.buffer.write(bytes.fromhex(sys.stdin.read()))' >"$seeds/$(basename "$file" .hex)" ;;
         *) cp "$file" "$seeds/" ;;
         esac
     done

@@ -3,7 +3,7 @@
 # input against the simulated camera; compares the whole stdout byte for byte,
 # the exit status and, where the case gives one, the library call trace.
 #
-# usage: run_transcript.sh [--windows [--crlf-input]] CASE_DIR WORK_DIR FIRMWARE_DIR COMMAND...
+# usage: run_transcript.sh [--record] [--windows [--crlf-input]] CASE_DIR WORK_DIR FIRMWARE_DIR COMMAND...
 #   CASE_DIR holds: input (stdin; none = empty), stdout, status, and optionally
 #   sample (the name of a profile in simcam/profiles), profile (camera lines,
 #   appended to the sample's last camera), trace (the whole expected trace)
@@ -12,11 +12,14 @@
 #   the console's CR LF is read as LF and nothing else is changed.
 #   --crlf-input types every line of input with CR LF, as a Windows console
 #   does: the same stdout must come out.
+#   --record writes what came out into the case instead (stdout, and trace
+#   where the case has one); a changed exit status is reported, not written.
 # Under wine the layout is a technician's: the exe finds KvxQ713.dll beside
 # itself (both sit in the build folder; the loader looks in the exe's folder
 # first), the firmware images in the working folder. No WINEPATH, no copies.
 set -u
-windows= crlf_input=
+record= windows= crlf_input=
+[ "$1" = --record ] && record=1 && shift
 [ "$1" = --windows ] && windows=1 && shift
 [ "$1" = --crlf-input ] && crlf_input=1 && shift
 case_dir=$1 work=$2 firmware_dir=$3
@@ -38,7 +41,9 @@ done >"$work/camera.txt" || exit 1
 input=/dev/null
 [ -f "$case_dir/input" ] && input=$case_dir/input
 if [ -n "$crlf_input" ]; then
-    perl -pe 's/\r?\n/\r\n/' "$input" >"$work/input.crlf" || exit 1
+    /usr/bin/python3 -c 'import re, sys
+sys.stdout.buffer.write(re.sub(rb"\r?\n", b"\r\n", sys.stdin.buffer.read()))' \
+        <"$input" >"$work/input.crlf" || exit 1
     input=$work/input.crlf
 fi
 
@@ -48,12 +53,29 @@ fi
     <"$input" >stdout.raw 2>stderr.txt)
 status=$?
 
+# Only the pair CR LF: the tool's own lone CR must survive, also as the last byte.
 normalise() {
-    if [ -n "$windows" ]; then perl -pe 's/\r\n/\n/g'; else cat; fi
+    if [ -n "$windows" ]; then
+        /usr/bin/python3 -c 'import sys
+sys.stdout.buffer.write(sys.stdin.buffer.read().replace(b"\r\n", b"\n"))'
+    else
+        cat
+    fi
 }
 normalise <"$work/stdout.raw" >"$work/stdout.txt"
 touch "$work/trace.txt"
 normalise <"$work/trace.txt" >"$work/trace.norm"
+
+expected_status=$(cat "$case_dir/status")
+if [ -n "$record" ]; then
+    cp "$work/stdout.txt" "$case_dir/stdout" || exit 1
+    if [ -f "$case_dir/trace" ]; then cp "$work/trace.norm" "$case_dir/trace" || exit 1; fi
+    if [ "$status" != "$expected_status" ]; then
+        echo "$(basename "$case_dir"): exit status $status, expected $expected_status (not recorded)"
+        exit 1
+    fi
+    exit 0
+fi
 
 failed=0
 if ! cmp -s "$case_dir/stdout" "$work/stdout.txt"; then
@@ -61,7 +83,6 @@ if ! cmp -s "$case_dir/stdout" "$work/stdout.txt"; then
     diff -u "$case_dir/stdout" "$work/stdout.txt" | cat -A | head -n 80
     failed=1
 fi
-expected_status=$(cat "$case_dir/status")
 if [ "$status" != "$expected_status" ]; then
     echo "exit status $status, expected $expected_status"
     failed=1

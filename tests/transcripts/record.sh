@@ -21,11 +21,11 @@ cmake --build "$build" --target q713-update simcam_firmware >/dev/null || exit 1
 cases=${*:-$(cd tests/transcripts/cases && ls)}
 failed=
 for name in $cases; do
-    sh tests/transcripts/run_transcript.sh --record "tests/transcripts/cases/$name" \
+    sh tests/transcripts/run_transcript.sh --record "$root/tests/transcripts/cases/$name" \
         "$build/tests/transcripts/record/$name" "$build/firmware" "$build/q713-update" ||
         failed="$failed $name"
 done
-git status --short -- tests/transcripts/cases
+git status --short -- tests/transcripts/cases 2>/dev/null
 if [ -n "$failed" ]; then
     echo "not recorded completely:$failed"
     exit 1

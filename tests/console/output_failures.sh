@@ -1,0 +1,41 @@
+#!/bin/sh
+# Output that cannot be written: on a full disk, and into a reader that stops
+# early. The tool must never die of a broken pipe, and the camera must end
+# either untouched or with its calibration written back.
+#
+# usage: output_failures.sh WORK_DIR FIRMWARE_DIR PROFILE TOOL
+set -u
+work=$1 firmware_dir=$2 profile=$3 tool=$4
+rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
+cp "$firmware_dir"/*.bin . || exit 1
+failed=0
+fail() {
+    echo "$1"
+    failed=1
+}
+run() {
+    env -i PATH="$PATH" KVX_SIM_CAMERA="$profile" KVX_SIM_TRACE=trace.txt "$tool"
+}
+
+# A full disk: the printed table is lost, so nothing may be loaded.
+rm -f trace.txt
+printf '\nq\n' | run >/dev/full 2>stderr.txt
+status=$?
+[ $status = 255 ] || fail "full disk: exit status $status, expected 255"
+grep -qx 'q713-update: standard output failed; the camera was not changed.' stderr.txt ||
+    fail "full disk: no word on stderr"
+! grep -q '^KVXfirmwareUpdate' trace.txt || fail "full disk: firmware loaded"
+
+# A reader that takes 200 bytes and goes; the answer comes a moment later.
+rm -f trace.txt
+{ sleep 1; printf '\nq\n'; } | { run 2>stderr.txt; echo $? >status.txt; } | head -c 200 >/dev/null
+status=$(cat status.txt)
+[ "$status" = 0 ] || [ "$status" = 255 ] || fail "broken pipe: exit status $status (141: SIGPIPE)"
+if grep -q '^KVXfirmwareUpdate' trace.txt; then
+    grep -q '^KVXwriteRegister 54 0x1000000 -> 0$' trace.txt ||
+        fail "broken pipe: firmware loaded but the calibration never went back"
+else
+    grep -qx 'q713-update: standard output failed; the camera was not changed.' stderr.txt ||
+        fail "broken pipe: stopped without a word"
+fi
+exit $failed

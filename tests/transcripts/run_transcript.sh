@@ -7,7 +7,8 @@
 #   CASE_DIR holds: input (stdin; none = empty), stdout, status, and optionally
 #   sample (the name of a profile in simcam/profiles), profile (camera lines,
 #   appended to the sample's last camera), trace (the whole expected trace)
-#   and firmware (the image names to put in the working folder; none = both).
+#   and firmware (the image names to put in the working folder, SOURCE=NAME
+#   for one under another name; none = both).
 #   COMMAND runs the tool, e.g. "wine q713-update.exe" with --windows, where
 #   the console's CR LF is read as LF and nothing else is changed.
 #   --crlf-input types every line of input with CR LF, as a Windows console
@@ -29,7 +30,8 @@ rm -rf "$work" && mkdir -p "$work" || exit 1
 images="20151028_Lumivor-Q713_v2.3.1.bin 20140827_Lumivor-Q713_v0.0.0_patch.bin"
 [ -f "$case_dir/firmware" ] && images=$(cat "$case_dir/firmware")
 for image in $images; do
-    cp "$firmware_dir/$image" "$work/" || exit 1
+    # SOURCE=NAME puts the image SOURCE into the folder under the name NAME.
+    cp "$firmware_dir/${image%%=*}" "$work/${image#*=}" || exit 1
 done
 samples=$(dirname "$0")/../../simcam/profiles
 camera=

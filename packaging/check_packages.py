@@ -1,0 +1,244 @@
+#!/usr/bin/python3
+"""Makes the Windows zips with CPack and checks what a technician gets from them:
+the files, the shipped exes (stripped, small, versioned, of the right
+architecture) and the training zip's practice runs under wine.
+
+usage: check_packages.py make ZIP_DIR CPACK CONFIG
+       check_packages.py contents ZIP_DIR VERSION ARCH SOURCE_DIR FIRMWARE_DIR [--restore] [--guide]
+       check_packages.py exes ZIP_DIR VERSION ARCH OBJDUMP [--restore]
+       check_packages.py practice ZIP_DIR VERSION ARCH SOURCE_DIR WORK_DIR [--restore]
+  ARCH is win64 or win32; --restore: q713-restore.exe is shipped; --guide: TECHNICIAN.txt is.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import zipfile
+
+FIRMWARE = ["20151028_Lumivor-Q713_v2.3.1.bin", "20140827_Lumivor-Q713_v0.0.0_patch.bin"]
+PE_FORMAT = {"win64": "pei-x86-64", "win32": "pei-i386"}
+MAX_EXE_BYTES = 64 * 1024
+SKIP = 77
+
+failures = []
+
+
+def fail(message):
+    failures.append(message)
+    print("FAIL: " + message)
+
+
+def zip_names(zip_dir, version, arch):
+    site = os.path.join(zip_dir, "q713-update-%s-%s.zip" % (version, arch))
+    return site, site[: -len(".zip")] + "-training.zip"
+
+
+def exe_names(restore):
+    return ["q713-update.exe"] + (["q713-restore.exe"] if restore else [])
+
+
+def files_of(archive):
+    return {i.filename: archive.read(i) for i in archive.infolist() if not i.is_dir()}
+
+
+def make(zip_dir, cpack, config):
+    shutil.rmtree(zip_dir, ignore_errors=True)
+    return subprocess.call([cpack, "--config", config, "-B", zip_dir])
+
+
+def check_crlf(name, data):
+    if b"\n" not in data or data.count(b"\n") != data.count(b"\r\n"):
+        fail("%s: not every line ends with CR LF" % name)
+
+
+def check_contents(zip_dir, version, arch, source_dir, firmware_dir, restore, guide):
+    site_zip, training_zip = zip_names(zip_dir, version, arch)
+    site = files_of(zipfile.ZipFile(site_zip))
+    training = files_of(zipfile.ZipFile(training_zip))
+    texts = ["TECHNICIAN.txt"] if guide else []
+    profile_dir = os.path.join(source_dir, "simcam", "profiles")
+    profiles = {"profiles/" + p: os.path.join(profile_dir, p)
+                for p in os.listdir(profile_dir) if p.endswith(".txt")}
+    profiles["profiles/demo-interrupted.txt"] = os.path.join(
+        source_dir, "packaging", "demo-interrupted.txt")
+
+    # On site the maker's DLL goes beside the exes: ours must never travel there.
+    expected_site = set(exe_names(restore) + texts)
+    expected_training = expected_site | {"KvxQ713.dll", "train.bat"} | set(FIRMWARE) | set(profiles)
+    for name, got, expected in (("site", site, expected_site),
+                                ("training", training, expected_training)):
+        if set(got) != expected:
+            fail("%s zip holds %s, expected %s" % (name, sorted(got), sorted(expected)))
+
+    for name in expected_site & set(training):
+        if site.get(name) != training[name]:
+            fail("%s differs between the two zips" % name)
+    for name in FIRMWARE:
+        with open(os.path.join(firmware_dir, name), "rb") as f:
+            if training.get(name) != f.read():
+                fail("%s is not the build's image" % name)
+    for name, path in profiles.items():
+        with open(path, "rb") as f:
+            if training.get(name) != f.read():
+                fail("%s is not %s" % (name, path))
+    if "train.bat" in training:
+        check_crlf("train.bat", training["train.bat"])
+    if guide and "TECHNICIAN.txt" in site:
+        check_crlf("TECHNICIAN.txt", site["TECHNICIAN.txt"])
+        with open(os.path.join(source_dir, "docs", "technician.md"), "rb") as f:
+            if site["TECHNICIAN.txt"].replace(b"\r\n", b"\n") != f.read().replace(b"\r\n", b"\n"):
+                fail("TECHNICIAN.txt is not docs/technician.md")
+
+
+def version_strings(pe):
+    strings = {}
+    for info in getattr(pe, "FileInfo", None) or []:
+        for entry in info:
+            for table in getattr(entry, "StringTable", []):
+                strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
+    return strings
+
+
+def check_exes(zip_dir, version, arch, objdump, restore):
+    try:
+        import pefile
+    except ImportError:
+        print("python3-pefile is not installed")
+        return SKIP
+    site_zip, training_zip = zip_names(zip_dir, version, arch)
+    site = files_of(zipfile.ZipFile(site_zip))
+    # Built against the maker's library there is no training zip.
+    training = files_of(zipfile.ZipFile(training_zip)) if os.path.exists(training_zip) else {}
+    four_part = version + ".0"
+    numbers = [int(n) for n in four_part.split(".")]
+    unpacked = os.path.join(zip_dir, "unpacked-exes")
+    os.makedirs(unpacked, exist_ok=True)
+
+    for name in exe_names(restore) + (["KvxQ713.dll"] if training else []):
+        data = site.get(name, training.get(name))
+        if data is None:
+            fail("%s is in neither zip" % name)
+            continue
+        path = os.path.join(unpacked, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        # A 64-bit exe cannot load a 32-bit DLL, nor the other way round.
+        header = subprocess.run([objdump, "-f", path], capture_output=True, text=True).stdout
+        if "file format %s" % PE_FORMAT[arch] not in header:
+            fail("%s is not %s:\n%s" % (name, PE_FORMAT[arch], header))
+        if name == "KvxQ713.dll":
+            continue
+
+        print("%s: %d bytes" % (name, len(data)))
+        if len(data) > MAX_EXE_BYTES:
+            fail("%s is %d bytes, more than %d" % (name, len(data), MAX_EXE_BYTES))
+        pe = pefile.PE(data=data)
+        debug = [s.Name.rstrip(b"\0").decode() for s in pe.sections if s.Name.startswith(b".debug")]
+        if pe.FILE_HEADER.NumberOfSymbols or debug:
+            fail("%s is not stripped: %d symbols, sections %s"
+                 % (name, pe.FILE_HEADER.NumberOfSymbols, debug))
+
+        strings = version_strings(pe)
+        print("%s: %s" % (name, strings))
+        wanted = {"FileVersion": four_part, "ProductVersion": four_part,
+                  "OriginalFilename": name}
+        for key, value in wanted.items():
+            if strings.get(key) != value:
+                fail("%s: %s is %r, expected %r" % (name, key, strings.get(key), value))
+        for key in ("ProductName", "FileDescription"):
+            if not strings.get(key):
+                fail("%s: no %s" % (name, key))
+        fixed = pe.VS_FIXEDFILEINFO[0] if getattr(pe, "VS_FIXEDFILEINFO", None) else None
+        packed = [numbers[0] << 16 | numbers[1], numbers[2] << 16 | numbers[3]]
+        if not fixed or [fixed.FileVersionMS, fixed.FileVersionLS] != packed or \
+                [fixed.ProductVersionMS, fixed.ProductVersionLS] != packed:
+            fail("%s: the numeric file or product version is not %s" % (name, four_part))
+
+
+def run_train(unpacked, work, args, stdin, trace):
+    """train.bat under wine's cmd, started from another folder as a double
+    click or a console elsewhere would; returns (status, stdout as LF text)."""
+    env = {"PATH": os.environ["PATH"], "HOME": os.environ.get("HOME", "/tmp"),
+           "WINEDEBUG": "-all", "KVX_SIM_TRACE": trace}
+    if "WINEPREFIX" in os.environ:
+        env["WINEPREFIX"] = os.environ["WINEPREFIX"]
+    bat = os.path.relpath(os.path.join(unpacked, "train.bat"), work).replace("/", "\\")
+    done = subprocess.run(["timeout", "60", "wine", "cmd", "/c", bat] + args, cwd=work, env=env,
+                          input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    if done.stderr:
+        print("stderr:\n" + done.stderr.decode(errors="replace"))
+    return done.returncode, done.stdout
+
+
+def flash_of_camera_1(trace):
+    with open(trace) as f:
+        lines = [line.strip() for line in f if line.startswith("sim: camera 1 flash ")]
+    return lines[-1] if lines else None
+
+
+def check_practice(zip_dir, version, arch, source_dir, work, restore):
+    shutil.rmtree(work, ignore_errors=True)
+    unpacked = os.path.join(work, "unpacked")
+    stand = os.path.join(work, "elsewhere")
+    os.makedirs(stand)
+    zipfile.ZipFile(zip_names(zip_dir, version, arch)[1]).extractall(unpacked)
+    case = os.path.join(source_dir, "tests", "transcripts", "cases", "demo_three_cameras")
+    with open(os.path.join(case, "input"), "rb") as f:
+        answers = f.read()
+    with open(os.path.join(case, "stdout"), "rb") as f:
+        expected = f.read()
+
+    # The whole demo, as the transcript case records it, then train.bat's own lines.
+    trace = os.path.join(work, "update-trace.txt")
+    status, out = run_train(unpacked, stand, [], answers, trace)
+    text = out.replace(b"\r\n", b"\n")
+    if not text.startswith(expected):
+        fail("train.bat's update does not run the demo; its stdout:\n" + text.decode(errors="replace"))
+    if status != 255 or b"Practice update ended with exit status -1." not in text:
+        fail("train.bat ended with %d, expected the demo's 255 (-1)" % status)
+    # The version resource and the banner must name the same release.
+    if ("Update Tool v%s *" % version).encode() not in text:
+        fail("the banner does not show version %s" % version)
+    updated_flash = flash_of_camera_1(trace)
+    if not restore:
+        return
+
+    # The recovery: an update stopped at the first reboot prompt, its console
+    # text saved as the technician would, then restored into the first camera.
+    status, out = run_train(unpacked, stand, [], b"", os.path.join(work, "stopped-trace.txt"))
+    if status != 255:
+        fail("the update stopped at the reboot prompt ended with %d, expected 255 (-1)" % status)
+    with open(os.path.join(stand, "update.txt"), "wb") as f:
+        f.write(out)
+    trace = os.path.join(work, "restore-trace.txt")
+    status, out = run_train(unpacked, stand, ["restore", "update.txt"], b"y\n", trace)
+    text = out.replace(b"\r\n", b"\n").decode(errors="replace")
+    if status != 0 or "Calibration restored and verified.\n" not in text:
+        fail("train.bat restore ended with %d:\n%s" % (status, text))
+    restored_flash = flash_of_camera_1(trace)
+    if not updated_flash or restored_flash != updated_flash:
+        fail("after the recovery the flash holds\n  %s\nafter a whole update\n  %s"
+             % (restored_flash, updated_flash))
+
+
+def main(argv):
+    flags = {a for a in argv if a.startswith("--")}
+    args = [a for a in argv if not a.startswith("--")]
+    restore = "--restore" in flags
+    if args[:1] == ["make"] and len(args) == 4:
+        return make(*args[1:])
+    if args[:1] == ["contents"] and len(args) == 6:
+        check_contents(*args[1:], restore, "--guide" in flags)
+    elif args[:1] == ["exes"] and len(args) == 5:
+        if check_exes(*args[1:], restore) == SKIP:
+            return SKIP
+    elif args[:1] == ["practice"] and len(args) == 6:
+        check_practice(*args[1:], restore)
+    else:
+        print(__doc__)
+        return 2
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

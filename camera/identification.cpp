@@ -17,11 +17,6 @@ constexpr char PON_TABLE[PON_COUNT][11] = {
 };
 constexpr int UNKNOWN_PON = 6;
 
-// The field is twelve bits wide, so the camera can name rows the table lacks.
-const char* ponText(int32_t ponIndex) {
-    return ponIndex < PON_COUNT ? PON_TABLE[ponIndex] : PON_TABLE[UNKNOWN_PON];
-}
-
 int32_t bits(uint32_t word, int shift, uint32_t mask) {
     return static_cast<int32_t>((word >> shift) & mask);
 }
@@ -31,6 +26,11 @@ bool readRegister(KvxHandle handle, uint32_t address, uint32_t* value) {
 }
 
 }  // namespace
+
+// The field is twelve bits wide, so the camera can name rows the table lacks.
+const char* ponText(int32_t ponIndex) {
+    return ponIndex < PON_COUNT ? PON_TABLE[ponIndex] : PON_TABLE[UNKNOWN_PON];
+}
 
 int readVersionInfo(KvxHandle handle, VersionInfo* info) {
     uint32_t firmwareReg = 0;

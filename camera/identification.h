@@ -22,6 +22,9 @@ struct VersionInfo {
 constexpr char IDENTIFICATION_FAILED[] =
     "Failed to get Camera version information!\nHit <return> to quit";
 
+/// The product order number text of a ponIndex, as the PON line shows it.
+const char* ponText(int32_t ponIndex);
+
 /// Reads the identity into info and prints its four lines; 0, or -1 (nothing
 /// printed) when a register could not be read.
 int readVersionInfo(KvxHandle handle, VersionInfo* info);

@@ -8,9 +8,11 @@ usage: real_console.py WORK_DIR FIRMWARE_DIR PROFILE_DIR COMMAND...
   interrupt checks run there.
 """
 import os
+import re
 import shutil
 import signal
 import sys
+import time
 
 try:
     import pexpect
@@ -26,6 +28,66 @@ FIRST_REBOOT = "when it is up again."
 failures = []
 
 
+class Screen:
+    """What a person sees of the tool: its output with the terminal's cursor
+    movements taken out (a Windows console redraws text with them)."""
+
+    def __init__(self, child, trace):
+        self.child, self.trace, self.raw, self.seen = child, trace, "", 0
+
+    def text(self):
+        text = re.sub(r"\x1b\[(\d*)C", lambda m: " " * int(m.group(1) or 1), self.raw)
+        text = re.sub(r"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07", "", text)
+        return text.replace("\r", "")
+
+    def read(self, timeout):
+        """False when nothing more came within timeout seconds."""
+        try:
+            self.raw += self.child.read_nonblocking(4096, timeout)
+            return True
+        except pexpect.TIMEOUT:
+            return False
+
+    def expect(self, wanted, timeout=30):
+        """Waits until wanted appears after what was expected before."""
+        deadline = time.monotonic() + timeout
+        while wanted not in self.text()[self.seen:]:
+            left = deadline - time.monotonic()
+            if left <= 0 or not self.read(left):
+                raise pexpect.TIMEOUT("not on the screen: " + wanted)
+        self.seen = self.text().index(wanted, self.seen) + len(wanted)
+
+    def rest(self):
+        return self.text()[self.seen:]
+
+    def quiet(self, seconds):
+        """True when no visible text arrives for that long."""
+        before = self.text().strip()
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            self.read(max(0.05, deadline - time.monotonic()))
+        return self.text().strip() == before
+
+    def send(self, keys):
+        self.child.send(keys)
+
+    def interrupt(self):
+        self.child.sendintr()
+
+    def end_input(self):
+        self.child.sendeof()
+
+    def ends(self):
+        """The exit status and the signal that ended the tool."""
+        try:
+            while True:
+                self.raw += self.child.read_nonblocking(4096, 30)
+        except pexpect.EOF:
+            pass
+        self.child.close()
+        return self.child.exitstatus, self.child.signalstatus
+
+
 def start(name, profile_lines):
     """The tool in a fresh folder with both images, on the given camera."""
     folder = os.path.join(WORK, name)
@@ -39,8 +101,7 @@ def start(name, profile_lines):
     env.update(KVX_SIM_CAMERA="camera.txt", KVX_SIM_TRACE="trace.txt", WINEDEBUG="-all")
     child = pexpect.spawn(COMMAND[0], COMMAND[1:], cwd=folder, env=env, timeout=60,
                           encoding="latin-1", dimensions=(50, 200))
-    child.trace = os.path.join(folder, "trace.txt")
-    return child
+    return Screen(child, os.path.join(folder, "trace.txt"))
 
 
 def sample(name, *extra):
@@ -48,14 +109,14 @@ def sample(name, *extra):
         return [text.read(), "\n"] + [line + "\n" for line in extra]
 
 
-def calls(child):
+def calls(screen):
     """The library calls so far, without the simulated camera's events."""
-    with open(child.trace) as trace:
+    with open(screen.trace) as trace:
         return [line for line in trace.read().splitlines() if not line.startswith("sim:")]
 
 
-def events(child):
-    with open(child.trace) as trace:
+def events(screen):
+    with open(screen.trace) as trace:
         return [line for line in trace.read().splitlines() if line.startswith("sim:")]
 
 
@@ -65,95 +126,84 @@ def check(condition, what):
     return condition
 
 
-def still_waiting(child, what):
+def still_waiting(screen, what):
     """Nothing more comes and the camera is left alone: the tool waits at the prompt."""
-    made = len(calls(child))
-    try:
-        child.expect(r"\S", timeout=1)
-        check(False, what + ": went on with " + repr(child.before + child.after))
+    if not check(screen.quiet(1), what + ": went on with " + repr(screen.rest())):
         return False
-    except pexpect.TIMEOUT:
-        return check(len(calls(child)) == made and calls(child)[-1].startswith("KVXclose"),
-                     what + ": the camera was reconnected")
-
-
-def ends(child):
-    child.expect(pexpect.EOF, timeout=30)
-    child.close()
-    return child.exitstatus, child.signalstatus
+    return check(calls(screen)[-1].startswith("KVXclose"), what + ": the camera was reconnected")
 
 
 def typed_ahead_returns_never_confirm_a_reboot():
-    child = start("retry_returns", sample("fw200.txt", "open-fails = 1 -3"))
-    child.expect_exact("Repeat (r) or quit (q) ?")
-    child.send("\r\r")  # one return answers, the other is typed ahead
-    child.expect_exact(FINAL_REBOOT)
-    if still_waiting(child, "two returns at the retry prompt"):
-        child.send("\r")
-        child.expect_exact("Firmware update done.")
-        child.expect_exact("r to repeat.")
-        child.send("q\r")
-        check(ends(child) == (0, None), "the update after the retry did not end with 0")
+    screen = start("retry_returns", sample("fw200.txt", "open-fails = 1 -3"))
+    screen.expect("Repeat (r) or quit (q) ?")
+    screen.send("\r\r")  # one return answers, the other is typed ahead
+    screen.expect(FINAL_REBOOT)
+    if still_waiting(screen, "two returns at the retry prompt"):
+        screen.send("\r")
+        screen.expect("Firmware update done.")
+        screen.expect("r to repeat.")
+        screen.send("q\r")
+        check(screen.ends() == (0, None), "the update after the retry did not end with 0")
 
 
 def one_line_answers_one_reboot_prompt():
-    child = start("reboot_line", sample("fw142-20130226.txt"))
-    child.expect_exact(FIRST_REBOOT)
-    child.send("ok\r")
-    child.expect_exact(FINAL_REBOOT)
-    if still_waiting(child, "ok at the first reboot prompt"):
-        child.send("\r")
-        child.expect_exact("Firmware update done.")
-        child.send("q\r")
-        check(ends(child) == (0, None), "the patch path did not end with 0")
+    screen = start("reboot_line", sample("fw142-20130226.txt"))
+    screen.expect(FIRST_REBOOT)
+    screen.send("ok\r")
+    screen.expect(FINAL_REBOOT)
+    if still_waiting(screen, "ok at the first reboot prompt"):
+        screen.send("\r")
+        screen.expect("Firmware update done.")
+        screen.send("q\r")
+        check(screen.ends() == (0, None), "the patch path did not end with 0")
 
 
 def interrupt_during_a_load_waits_for_it(name, interrupt):
-    child = start(name, sample("fw200.txt", "load-ms = 1500"))
-    child.expect_exact("Loading firmware")
-    child.expect_exact("percentage")  # the transfer is under way
-    interrupt(child)
-    child.expect_exact("Firmware written.")
-    child.expect_exact("Stopped at the user's request.")
-    status, by_signal = ends(child)
+    screen = start(name, sample("fw200.txt", "load-ms = 1500"))
+    screen.expect("Loading firmware")
+    screen.expect("percentage")  # the transfer is under way
+    interrupt(screen)
+    screen.expect("Firmware written.")
+    screen.expect("Stopped at the user's request.")
+    status, by_signal = screen.ends()
     check(status not in (0, None) and by_signal is None,
           "%s: ended with status %s, signal %s" % (name, status, by_signal))
-    check("sim: camera 1 loaded 2.3.1" in events(child), name + ": the image is not pending")
-    check(not any(call.startswith("KVXopen") for call in calls(child)[2:]),
+    check("sim: camera 1 loaded 2.3.1" in events(screen), name + ": the image is not pending")
+    check(not any(call.startswith("KVXopen") for call in calls(screen)[2:]),
           name + ": the camera was touched after the load")
 
 
 def interrupt_at_a_prompt_ends_at_once():
-    child = start("ctrl_c_at_reboot", sample("fw200.txt"))
-    child.expect_exact(FINAL_REBOOT)
-    child.sendintr()
-    status, by_signal = ends(child)
+    screen = start("ctrl_c_at_reboot", sample("fw200.txt"))
+    screen.expect(FINAL_REBOOT)
+    screen.interrupt()
+    status, by_signal = screen.ends()
     check(status != 0 and (by_signal is not None or status is not None),
           "Ctrl-C at the reboot prompt: status %s, signal %s" % (status, by_signal))
-    check("Stopped" not in child.before, "Ctrl-C at the reboot prompt was held back")
+    check("Stopped" not in screen.rest(), "Ctrl-C at the reboot prompt was held back")
 
 
 def end_of_input_at_a_reboot_prompt_ends_silently():
-    child = start("ctrl_d_at_reboot", sample("fw200.txt"))
-    child.expect_exact(FINAL_REBOOT)
-    child.sendeof()
-    status, by_signal = ends(child)
+    screen = start("ctrl_d_at_reboot", sample("fw200.txt"))
+    screen.expect(FINAL_REBOOT)
+    screen.end_input()
+    status, by_signal = screen.ends()
     check((status, by_signal) == (255, None), "Ctrl-D: status %s, signal %s" % (status, by_signal))
-    check(child.before.strip() == "", "Ctrl-D printed " + repr(child.before))
-    check(not any(call.startswith("KVXopen") for call in calls(child)[2:]),
+    check(screen.rest().strip() == "", "Ctrl-D printed " + repr(screen.rest()))
+    check(not any(call.startswith("KVXopen") for call in calls(screen)[2:]),
           "Ctrl-D reconnected the camera")
 
 
 def main():
     checks = [
         ("Ctrl-C during a load", lambda: interrupt_during_a_load_waits_for_it(
-            "ctrl_c_during_load", lambda child: child.sendintr())),
+            "ctrl_c_during_load", lambda screen: screen.interrupt())),
         ("Ctrl-C at a reboot prompt", interrupt_at_a_prompt_ends_at_once),
     ]
     if not WINDOWS:
         checks += [
             ("hangup during a load", lambda: interrupt_during_a_load_waits_for_it(
-                "hangup_during_load", lambda child: child.kill(signal.SIGHUP))),
+                "hangup_during_load", lambda screen: screen.child.kill(signal.SIGHUP))),
             ("typed-ahead returns", typed_ahead_returns_never_confirm_a_reboot),
             ("a line at a reboot prompt", one_line_answers_one_reboot_prompt),
             ("Ctrl-D at a reboot prompt", end_of_input_at_a_reboot_prompt_ends_silently),

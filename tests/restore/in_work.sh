@@ -1,0 +1,44 @@
+#!/bin/sh
+# The command a restore case gives run_transcript.sh, run in the case's working
+# folder: real q713-update runs write the transcript, then q713-restore reads
+# it. What the restore prints on standard error follows its standard output
+# under a marker line, so the case's stdout holds the whole screen.
+#
+# usage: in_work.sh CASE_DIR UPDATE RESTORE [EMULATOR...]
+#   CASE_DIR holds, beside the files of run_transcript.sh:
+#   updates  camera profiles, one a line, each a file of the case or a name in
+#            simcam/profiles: one update run each, with no input, so it ends at
+#            the reboot prompt; their stdout, one after the other, is transcript.txt
+#   edit     optional sed script applied to transcript.txt (a damaged or retyped copy)
+#   args     optional: the restore's arguments (default transcript.txt)
+set -u
+case_dir=$1 update=$2 restore=$3
+shift 3
+samples=$(dirname "$0")/../../simcam/profiles
+
+: >transcript.txt
+if [ -f "$case_dir/updates" ]; then
+    while read -r camera; do
+        profile=$case_dir/$camera
+        [ -f "$profile" ] || profile=$samples/$camera
+        cp "$profile" update-camera.txt || exit 1
+        # Its own camera and trace; the restore's are the case's.
+        KVX_SIM_CAMERA=update-camera.txt KVX_SIM_TRACE=update-trace.txt \
+            "$@" "$update" </dev/null >>transcript.txt 2>>update-stderr.txt
+    done <"$case_dir/updates"
+fi
+if [ -f "$case_dir/edit" ]; then
+    sed -f "$case_dir/edit" transcript.txt >transcript.edited && mv transcript.edited transcript.txt ||
+        exit 1
+fi
+args=transcript.txt
+[ -f "$case_dir/args" ] && args=$(cat "$case_dir/args")
+
+# $args unquoted: its words are the arguments, none when it is empty.
+"$@" "$restore" $args 2>restore-stderr.txt
+status=$?
+if [ -s restore-stderr.txt ]; then
+    echo "--- standard error ---"
+    cat restore-stderr.txt
+fi
+exit $status

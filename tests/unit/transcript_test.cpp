@@ -1,0 +1,115 @@
+// Reading saved console text: which camera a table belongs to, the numbers it
+// takes, and what is refused with its file and line.
+#include "restore/transcript.h"
+
+#include <cstdio>
+#include <string>
+
+#include "tests/unit/dialogue.h"
+
+namespace {
+
+constexpr int ADDRESSES[] = {26, 27, 28, 29, 30, 31, 32, 120, 121, 122, 123, 124, 125, 126};
+
+std::string path() {
+    return testing::TempDir() + "q713_transcript.txt";
+}
+
+// The heading and fourteen rows with the values first, first + 1, ...
+std::string table(int first) {
+    std::string text = "Register values:\n";
+    for (int address : ADDRESSES) {
+        text += "\taddress = " + std::to_string(address) + ", data = " + std::to_string(first++) +
+                ".\n";
+    }
+    return text;
+}
+
+std::string identity(const char* pon, int serial) {
+    return std::string("PON: ") + pon + "\nSerial: " + std::to_string(serial) +
+           "\nRelease date: 14.11.2013\nFirmware version: 2.0.0\n";
+}
+
+struct Scanned {
+    TranscriptScan scan;
+    std::string errors;
+};
+
+// Scans text for the camera 410-3105-1 with serial 1001.
+Scanned scan(const std::string& text) {
+    std::FILE* file = std::fopen(path().c_str(), "wb");
+    EXPECT_NE(file, nullptr);
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fclose(file);
+    CameraIdentity camera{"410-3105-1", 1001};
+    testing::internal::CaptureStderr();
+    Scanned scanned{scanTranscript(path().c_str(), &camera), ""};
+    scanned.errors = testing::internal::GetCapturedStderr();
+    return scanned;
+}
+
+// The table with its row for address 26 holding text after "data = ".
+std::string tableWithFirstValue(const std::string& value) {
+    std::string text = table(1);
+    return text.replace(text.find("1.\n"), 2, value);
+}
+
+}  // namespace
+
+TEST(TranscriptCamera, TableBelongsOnlyToThePonAndSerialPrintedSinceTheTableBefore) {
+    // The second table has no identity of its own, the third only a PON.
+    Scanned found = scan(identity("410-3105-1", 1001) + table(1) + table(100) +
+                         "PON: 410-3105-1\n" + table(200));
+    EXPECT_TRUE(found.scan.valid);
+    EXPECT_EQ(found.scan.tableCount, 3);
+    EXPECT_TRUE(found.scan.matched);
+    EXPECT_EQ(found.scan.matchLine, 5);
+    EXPECT_EQ(found.scan.match[0].value, 1);
+
+    EXPECT_FALSE(scan("Serial: 1001\n" + table(1)).scan.matched);
+    EXPECT_FALSE(scan(identity("410-3105-1", 1002) + table(1)).scan.matched);
+    EXPECT_FALSE(scan(identity("420-0105-1", 1001) + table(1)).scan.matched);
+}
+
+TEST(TranscriptNumbers, ThirtyTwoBitValuesReadAndNothingBeyond) {
+    Scanned highest = scan(identity("410-3105-1", 1001) + tableWithFirstValue("2147483647."));
+    EXPECT_TRUE(highest.scan.matched);
+    EXPECT_EQ(highest.scan.match[0].value, 2147483647);
+    Scanned lowest = scan(identity("410-3105-1", 1001) + tableWithFirstValue("-2147483648."));
+    EXPECT_EQ(lowest.scan.match[0].value, -2147483647 - 1);
+
+    // A value that wrapped around would be written as another number.
+    for (const char* value : {"2147483648.", "-2147483649.", "99999999999999999999.", "+5.", "-.",
+                              "5", "5.x", "0x10."}) {
+        Scanned refused = scan(tableWithFirstValue(value));
+        EXPECT_FALSE(refused.scan.valid) << value;
+        EXPECT_EQ(refused.errors, path() + ":2: the data value does not parse.\n") << value;
+    }
+}
+
+TEST(TranscriptFaults, EveryMalformedTableIsReportedWithItsLine) {
+    std::string swapped = table(1);
+    swapped.replace(swapped.find("address = 27"), 12, "address = 28");
+    Scanned faults = scan(swapped + "Serial: 10o1\n" + table(1).substr(0, 67));
+    EXPECT_FALSE(faults.scan.valid);
+    EXPECT_EQ(faults.errors, path() + ":3: address 28 out of order: address 27 expected here.\n" +
+                                 path() + ":16: the serial number does not parse.\n" + path() +
+                                 ":17: table cut short: the file ends before address 28.\n");
+
+    Scanned interrupted = scan(table(1).substr(0, 67) + "------------------------\n");
+    EXPECT_EQ(interrupted.errors,
+              path() + ":4: table cut short: the row for address 28 expected here.\n");
+}
+
+TEST(TranscriptFaults, LongLineCountsAsOneLineAndIsNoRow) {
+    std::string longRow = "\taddress = 26, data = 1." + std::string(300, ' ') + "x\n";
+    std::string text = std::string(1000, '*') + "\nRegister values:\n" + longRow;
+    Scanned refused = scan(text);
+    EXPECT_EQ(refused.errors, path() + ":3: the data value does not parse.\n");
+}
+
+TEST(TranscriptFaults, FileWithoutTablesIsRefused) {
+    Scanned empty = scan(identity("410-3105-1", 1001));
+    EXPECT_FALSE(empty.scan.valid);
+    EXPECT_EQ(empty.errors, path() + ": no \"Register values:\" table in the file.\n");
+}

@@ -10,12 +10,12 @@ namespace {
 
 Profile gProfile;  // too large for the stack of a fuzzing thread
 
-bool faultsSane(const RegisterFault* faults, uint32_t count) {
-    if (count > kMaxRegisterFaults) {
+bool faultsSane(const ProfileCamera& camera) {
+    if (camera.faultCount > kMaxRegisterFaults) {
         return false;
     }
-    for (uint32_t i = 0; i < count; ++i) {
-        if (faults[i].address >= kRegisterCount || faults[i].status == 0) {
+    for (uint32_t i = 0; i < camera.faultCount; ++i) {
+        if (camera.faults[i].address >= kRegisterCount || camera.faults[i].status == 0) {
             return false;
         }
     }
@@ -28,9 +28,7 @@ bool profileSane(const Profile& profile) {
         return false;
     }
     for (uint32_t i = 0; i < profile.cameraCount; ++i) {
-        const ProfileCamera& camera = profile.cameras[i];
-        if (!faultsSane(camera.readFaults, camera.readFaultCount) ||
-            !faultsSane(camera.writeFaults, camera.writeFaultCount)) {
+        if (!faultsSane(profile.cameras[i]) || profile.cameras[i].loadMs > 600000) {
             return false;
         }
     }

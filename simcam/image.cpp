@@ -1,5 +1,5 @@
-// Firmware image parser and writer; see image.h for the layout. The parser
-// is fed untrusted files, so every read is checked against the size first.
+// Firmware image parser and writer; see image.h for the format. The parser
+// is fed untrusted files, so it reads no byte past size.
 #include "simcam/image.h"
 
 #include <stdio.h>
@@ -12,26 +12,14 @@ const KnownImage kKnownImages[2] = {
 
 namespace {
 
-const uint8_t kMagic[8] = {'K', 'V', 'X', 'F', 'W', 'I', 'M', 'G'};
+constexpr size_t kCrcFrom = 18;    // the checksum covers what follows "KVXFWIMG <crc> "
+constexpr size_t kMaxHeader = 48;  // the longest header line is 44 bytes
 
-uint32_t readLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-void writeLe32(uint8_t* p, uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        p[i] = static_cast<uint8_t>(value >> (8 * i));
-    }
-}
-
-bool headerValid(const uint8_t* data, FirmwareId* id) {
-    if (data[8] > kMaxMajor || data[9] > kMaxMinor || data[10] > kMaxNonfunc || data[11] != 0) {
-        return false;
-    }
-    id->version = versionWord(data[8], data[9], data[10]);
-    id->release = readLe32(data + 12);
-    return releaseWordValid(id->release);
+// The one way to write a header: an image must match it byte for byte.
+int writeHeader(char* out, uint32_t crc, FirmwareId id, uint32_t length) {
+    return snprintf(out, kMaxHeader + 1, "KVXFWIMG %08x %u.%u.%u %02x.%02x.%04x %u\n", crc,
+                    versionMajor(id.version), versionMinor(id.version), versionNonfunc(id.version),
+                    id.release >> 24, (id.release >> 16) & 0xFF, id.release & 0xFFFF, length);
 }
 
 }  // namespace
@@ -48,73 +36,73 @@ uint32_t crc32(const uint8_t* data, size_t size) {
 }
 
 ImageStatus imageParse(const uint8_t* data, size_t size, FirmwareId* id) {
-    if (data == nullptr || size < kImageOverhead) {
+    if (data == nullptr || size < 9) {
         return kImageTruncated;
     }
-    if (memcmp(data, kMagic, sizeof kMagic) != 0) {
+    if (memcmp(data, "KVXFWIMG ", 9) != 0) {
         return kImageBadMagic;
     }
-    if (!headerValid(data, id)) {
+    const void* newline = memchr(data, '\n', size < kMaxHeader ? size : kMaxHeader);
+    if (newline == nullptr) {
+        return size < kMaxHeader ? kImageTruncated : kImageBadHeader;
+    }
+    size_t headerSize = static_cast<size_t>(static_cast<const uint8_t*>(newline) - data) + 1;
+    char header[kMaxHeader + 1];
+    memcpy(header, data, headerSize);
+    header[headerSize] = '\0';
+    unsigned crc = 0;
+    unsigned length = 0;
+    char version[16];
+    char release[16];
+    char again[kMaxHeader + 1];
+    if (sscanf(header, "KVXFWIMG %8x %15s %15s %5u", &crc, version, release, &length) != 4 ||
+        !parseVersion(version, &id->version) || !parseRelease(release, &id->release) ||
+        writeHeader(again, crc, *id, length) != static_cast<int>(headerSize) ||
+        strcmp(again, header) != 0) {
         return kImageBadHeader;
     }
-    uint32_t payload = readLe32(data + 16);
-    if (size > kImageMaxSize || payload > kImageMaxSize - kImageOverhead) {
+    if (size > kImageMaxSize || headerSize + length > kImageMaxSize || size > headerSize + length) {
         return kImageBadLength;
     }
-    if (size < kImageOverhead + payload) {
+    if (size < headerSize + length) {
         return kImageTruncated;
     }
-    if (size > kImageOverhead + payload) {
-        return kImageBadLength;
-    }
-    size_t covered = kImageHeaderSize + payload;
-    return crc32(data, covered) == readLe32(data + covered) ? kImageOk : kImageBadChecksum;
+    return crc32(data + kCrcFrom, size - kCrcFrom) == crc ? kImageOk : kImageBadChecksum;
 }
 
 size_t imageBuild(FirmwareId id, uint32_t payloadSize, uint8_t* out, size_t capacity) {
-    size_t total = kImageOverhead + payloadSize;
-    if (out == nullptr || payloadSize > kImageMaxSize - kImageOverhead || total > capacity) {
+    if (out == nullptr || payloadSize > kImageMaxSize) {
         return 0;
     }
-    memcpy(out, kMagic, sizeof kMagic);
-    out[8] = static_cast<uint8_t>(versionMajor(id.version));
-    out[9] = static_cast<uint8_t>(versionMinor(id.version));
-    out[10] = static_cast<uint8_t>(versionNonfunc(id.version));
-    out[11] = 0;
-    writeLe32(out + 12, id.release);
-    writeLe32(out + 16, payloadSize);
+    char header[kMaxHeader + 1];
+    size_t headerSize = static_cast<size_t>(writeHeader(header, 0, id, payloadSize));
+    size_t total = headerSize + payloadSize;
+    if (total > kImageMaxSize || total > capacity) {
+        return 0;
+    }
+    memcpy(out, header, headerSize);
     uint32_t state = (id.version << 16) ^ id.release ^ 0x9E3779B9u;  // never 0 for our images
     for (uint32_t i = 0; i < payloadSize; ++i) {
         state ^= state << 13;
         state ^= state >> 17;
         state ^= state << 5;
-        out[kImageHeaderSize + i] = static_cast<uint8_t>(state);
+        out[headerSize + i] = static_cast<uint8_t>(state);
     }
-    writeLe32(out + kImageHeaderSize + payloadSize, crc32(out, kImageHeaderSize + payloadSize));
+    writeHeader(header, crc32(out + kCrcFrom, total - kCrcFrom), id, payloadSize);
+    memcpy(out, header, headerSize);
     return total;
 }
 
-namespace {
-
-int writeFile(const char* path, const uint8_t* data, size_t size) {
-    FILE* file = fopen(path, "wb");
-    if (file == nullptr) {
-        return -1;
-    }
-    bool written = fwrite(data, 1, size, file) == size;
-    return (fclose(file) == 0 && written) ? 0 : -1;
-}
-
-}  // namespace
-
 int imageWriteKnown(const char* dir) {
-    uint8_t image[kImageOverhead + kImagePayloadSize];
+    uint8_t image[kMaxHeader + kImagePayloadSize];
     char path[1024];
     for (const KnownImage& known : kKnownImages) {
         size_t size = imageBuild(known.id, kImagePayloadSize, image, sizeof image);
         int length = snprintf(path, sizeof path, "%s/%s", dir, known.fileName);
-        if (size == 0 || length < 0 || static_cast<size_t>(length) >= sizeof path ||
-            writeFile(path, image, size) != 0) {
+        FILE* file =
+            length > 0 && static_cast<size_t>(length) < sizeof path ? fopen(path, "wb") : nullptr;
+        bool written = file != nullptr && fwrite(image, 1, size, file) == size;
+        if (file == nullptr || fclose(file) != 0 || !written) {
             return -1;
         }
     }

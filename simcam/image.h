@@ -1,18 +1,13 @@
 // Firmware images of the simulated camera: parser and writer over memory
 // buffers, shared by the library, mkfirmware, the tests and fuzz targets.
 //
-// Layout, integers little-endian:
-//   offset  size  field
-//   0       8     magic "KVXFWIMG"
-//   8       1     version major (0..31)
-//   9       1     version minor (0..31)
-//   10      1     version nonfunc (0..63)
-//   11      1     reserved, 0
-//   12      4     release date, BCD 0xDDMMYYYY as in register 2
-//   16      4     payload length N
-//   20      N     payload
-//   20+N    4     CRC-32 (the zlib/IEEE one) of bytes 0 .. 20+N-1
-// The file holds exactly 24 + N bytes, at most kImageMaxSize.
+// An image is one header line and its payload:
+//   "KVXFWIMG <crc> <version> <release> <length>\n" then <length> bytes
+// e.g. "KVXFWIMG 0a1b2c3d 2.3.1 28.10.2015 256\n". <crc> is 8 lower-case hex
+// digits, the CRC-32 (zlib's) of every byte after "KVXFWIMG <crc> "; the
+// version is M.m.n (0..31.0..31.0..63), the release a calendar day dd.mm.yyyy
+// (both with no leading zeros beyond those), the length decimal. The file
+// ends right after the payload, and holds at most kImageMaxSize bytes.
 #ifndef SIMCAM_IMAGE_H
 #define SIMCAM_IMAGE_H
 
@@ -21,17 +16,15 @@
 
 #include "simcam/register_map.h"
 
-constexpr size_t kImageHeaderSize = 20;
-constexpr size_t kImageOverhead = kImageHeaderSize + 4;
 constexpr size_t kImageMaxSize = 65536;
 constexpr uint32_t kImagePayloadSize = 256;  // what mkfirmware writes
 
 enum ImageStatus {
     kImageOk,
-    kImageTruncated,  // shorter than its header or its payload length says
+    kImageTruncated,  // shorter than its header line or its length says
     kImageBadMagic,
-    kImageBadHeader,  // version out of range, reserved byte set, not a date
-    kImageBadLength,  // bytes after the checksum, or larger than kImageMaxSize
+    kImageBadHeader,  // not the header line above, version out of range, not a day
+    kImageBadLength,  // bytes after the payload, or larger than kImageMaxSize
     kImageBadChecksum,
 };
 
@@ -43,6 +36,7 @@ struct KnownImage {
 /// The two images mkfirmware writes: 2.3.1 and the patch.
 extern const KnownImage kKnownImages[2];
 
+/// The CRC-32 of zlib.
 uint32_t crc32(const uint8_t* data, size_t size);
 /// Checks an image and tells which firmware it installs.
 ImageStatus imageParse(const uint8_t* data, size_t size, FirmwareId* id);

@@ -3,28 +3,29 @@
 #include <string.h>
 
 #include "camera/KvxQ713.h"
-#include "simcam/camera.h"
 #include "simcam/sim_state.h"
 #include "simcam/status.h"
-#include "simcam/trace.h"
 
 namespace {
 
 constexpr uint32_t kDefaultTimeoutMs = 5000;
 
-void traceResult(int32_t status) {
-    tracePrint(" -> %d", status);
+// Ends the line of a call that traces nothing after its status.
+int32_t traceResult(const char* call, int32_t status) {
+    tracePrint("%s -> %d", call, status);
+    traceEndLine();
+    return status;
 }
 
-void traceRegisters(const char* call, uint32_t address, uint32_t count) {
-    tracePrint("%s %u", call, address);
-    if (count != 1) {
+// "KVXreadRegister 600 x2", and with data " 0xa 0xb".
+void traceRegisters(const char* call, uint32_t address, uint32_t count, const uint32_t* data) {
+    if (call != nullptr) {
+        tracePrint("%s %u", call, address);
+    }
+    if (call != nullptr && count != 1) {
         tracePrint(" x%u", count);
     }
-}
-
-void traceWords(const uint32_t* data, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) {
+    for (uint32_t i = 0; data != nullptr && i < count; ++i) {
         tracePrint(" 0x%x", data[i]);
     }
 }
@@ -41,11 +42,16 @@ void traceFileName(const char* name) {
     tracePrint(" %s", name != nullptr ? shown : "(null)");
 }
 
+// The status of a call that a profile's fail-call line does not fail first.
+int32_t beginCall(void) {
+    simBeginCall();
+    return simCallFault();
+}
+
 }  // namespace
 
 int32_t KVXinitConfig(KvxConfig* config) {
-    simBeginCall();
-    int32_t status = simCallFault();
+    int32_t status = beginCall();
     if (status == kStatusOk && config == nullptr) {
         status = kStatusBadArgument;
     }
@@ -53,28 +59,20 @@ int32_t KVXinitConfig(KvxConfig* config) {
         memset(config, 0, sizeof *config);
         config->timeoutMs = kDefaultTimeoutMs;
     }
-    tracePrint("KVXinitConfig");
-    traceResult(status);
-    traceEndLine();
-    return status;
+    return traceResult("KVXinitConfig", status);
 }
 
 int32_t KVXopen(KvxConfig* config, KvxHandle* handle) {
-    simBeginCall();
-    int32_t status = simCallFault();
+    int32_t status = beginCall();
     if (status == kStatusOk) {
         status = (config != nullptr && handle != nullptr) ? simOpen(handle) : kStatusBadArgument;
     }
-    tracePrint("KVXopen");
-    traceResult(status);
-    traceEndLine();
-    return status;
+    return traceResult("KVXopen", status);
 }
 
 // An injected failure still drops the link: a closing camera goes whatever the library says.
 int32_t KVXclose(KvxHandle* handle) {
-    simBeginCall();
-    int32_t injected = simCallFault();
+    int32_t injected = beginCall();
     int32_t status = handle != nullptr ? simClose(*handle) : kStatusBadArgument;
     if (injected != kStatusOk) {
         status = injected;
@@ -82,56 +80,42 @@ int32_t KVXclose(KvxHandle* handle) {
     if (status == kStatusOk) {
         *handle = nullptr;
     }
-    tracePrint("KVXclose");
-    traceResult(status);
-    traceEndLine();
-    return status;
+    return traceResult("KVXclose", status);
 }
 
 int32_t KVXreadRegister(KvxHandle handle, uint32_t address, uint32_t* data,
                         uint32_t* registerCount) {
-    simBeginCall();
     uint32_t count = registerCount != nullptr ? *registerCount : 1;
-    int32_t status = simCallFault();
+    int32_t status = beginCall();
     if (status == kStatusOk) {
         status = data != nullptr ? simRead(handle, address, count, data) : kStatusBadArgument;
     }
-    traceRegisters("KVXreadRegister", address, count);
-    traceResult(status);
-    if (status == kStatusOk) {
-        traceWords(data, count);
-    }
+    traceRegisters("KVXreadRegister", address, count, nullptr);
+    tracePrint(" -> %d", status);
+    traceRegisters(nullptr, address, count, status == kStatusOk ? data : nullptr);
     traceEndLine();
     return status;
 }
 
 int32_t KVXwriteRegister(KvxHandle handle, uint32_t address, uint32_t* data,
                          uint32_t* registerCount) {
-    simBeginCall();
     uint32_t count = registerCount != nullptr ? *registerCount : 1;
-    int32_t status = simCallFault();
+    int32_t status = beginCall();
     if (status == kStatusOk) {
         status = data != nullptr ? simWrite(handle, address, count, data) : kStatusBadArgument;
     }
-    traceRegisters("KVXwriteRegister", address, count);
-    if (data != nullptr && cameraCheckRange(address, count) == kStatusOk) {
-        traceWords(data, count);
-    }
-    traceResult(status);
-    traceEndLine();
-    return status;
+    traceRegisters("KVXwriteRegister", address, count,
+                   simRangeValid(address, count) ? data : nullptr);
+    return traceResult("", status);
 }
 
 int32_t KVXfirmwareUpdate(KvxHandle handle, const uint8_t* filename, KvxProgressCallback progress) {
-    simBeginCall();
     const char* name = reinterpret_cast<const char*>(filename);
-    int32_t status = simCallFault();
+    int32_t status = beginCall();
     if (status == kStatusOk) {
         status = name != nullptr ? simLoadFirmware(handle, name, progress) : kStatusBadArgument;
     }
     tracePrint("KVXfirmwareUpdate");
     traceFileName(name);
-    traceResult(status);
-    traceEndLine();
-    return status;
+    return traceResult("", status);
 }

@@ -1,16 +1,12 @@
-// Parser for camera profiles. Every bad line is recorded with its line number;
-// nothing is skipped silently, and no byte outside the buffer is read.
+// Parser for camera profiles, one line at a time through the C library's own
+// scanners (sscanf, strtoll). Every bad line is recorded with its line number.
 #include "simcam/profile.h"
 
+#include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
-
-#if defined(__GNUC__)
-#define SIMCAM_PRINTF_LIKE(f, a) __attribute__((format(printf, f, a)))
-#else
-#define SIMCAM_PRINTF_LIKE(f, a)
-#endif
 
 namespace {
 
@@ -21,10 +17,7 @@ const uint32_t kDefaultFrequencies[kSequenceCount] = {
     5000000, 7500000, 10000000, 15000000, 20000000, 25000000, 30000000, 0, 0, 0, 0, 0};
 const int32_t kDefaultOffsets[kSequenceCount] = {12, -7, 30, 0, 57, -120, 4, 0, 0, 0, 0, 0};
 
-struct Text {
-    const char* data;
-    size_t size;
-};
+constexpr size_t kMaxLine = 255;  // a setting without its comment; any real one is far shorter
 
 struct Range {
     int64_t min;
@@ -32,16 +25,71 @@ struct Range {
     const char* text;
 };
 
-const Range kWordRange = {-2147483648LL, 4294967295LL, "a 32-bit word"};
-const Range kStatusRange = {-2147483648LL, 2147483647LL, "a 32-bit status"};
-const Range kCountRange = {0, 4294967295LL, "0..4294967295"};
-const Range kCallRange = {1, 4294967295LL, "1..4294967295"};
-const Range kRegisterRange = {0, kRegisterCount - 1, "0..1023"};
-const Range kSequenceRange = {0, kSequenceCount - 1, "0..11"};
+const Range kWord = {-2147483648LL, 4294967295LL, "a 32-bit word"};
+const Range kStatus = {-2147483648LL, 2147483647LL, "a nonzero 32-bit status"};
+const Range kUnsigned = {0, 4294967295LL, "0..4294967295"};
+const Range kCallNumber = {1, 4294967295LL, "1..4294967295"};
+const Range kAddress = {0, kRegisterCount - 1, "0..1023"};
+const Range kSequenceIndex = {0, kSequenceCount - 1, "0..11"};
 const Range kPonRange = {0, kMaxPon, "0..4095"};
 const Range kSerialRange = {0, kMaxSerial, "0..1048575"};
-const Range kLoadMsRange = {0, 600000, "0..600000"};
-const Range kFlagRange = {0, 1, "0 or 1"};
+const Range kMilliseconds = {0, 600000, "0..600000"};
+const Range kFlag = {0, 1, "0 or 1"};
+
+enum Setting {
+    kFirmware,
+    kRelease,
+    kPon,
+    kSerial,
+    kRegister,
+    kFlash,
+    kSequence,
+    kOpenFails,
+    kRebootOpenFails,
+    kReadFails,
+    kWriteFails,
+    kReadFailsAfterReboot,
+    kWriteFailsAfterReboot,
+    kLoadMs,
+    kNeverReboots,
+    kFailCall
+};
+
+// The syntax names the key (its first word) and goes into the message for a misshapen line.
+struct Key {
+    const char* syntax;
+    Setting setting;
+    const Range* index;  // null: no number between the key and '='
+    uint32_t valueCount;
+    const Range* values[2];  // null: a version or a date, read by the setting itself
+};
+
+const Key kKeys[] = {
+    {"firmware = M.m.n", kFirmware, nullptr, 1, {nullptr}},
+    {"release = dd.mm.yyyy", kRelease, nullptr, 1, {nullptr}},
+    {"pon = N", kPon, nullptr, 1, {&kPonRange}},
+    {"serial = N", kSerial, nullptr, 1, {&kSerialRange}},
+    {"register A = WORD", kRegister, &kAddress, 1, {&kWord}},
+    {"flash A = WORD", kFlash, &kAddress, 1, {&kWord}},
+    {"sequence I = HZ OFFSET", kSequence, &kSequenceIndex, 2, {&kUnsigned, &kWord}},
+    {"open-fails = N STATUS", kOpenFails, nullptr, 2, {&kUnsigned, &kStatus}},
+    {"reboot-open-fails = N STATUS", kRebootOpenFails, nullptr, 2, {&kUnsigned, &kStatus}},
+    {"read-fails = A STATUS", kReadFails, nullptr, 2, {&kAddress, &kStatus}},
+    {"write-fails = A STATUS", kWriteFails, nullptr, 2, {&kAddress, &kStatus}},
+    {"read-fails-after-reboot = A STATUS",
+     kReadFailsAfterReboot,
+     nullptr,
+     2,
+     {&kAddress, &kStatus}},
+    {"write-fails-after-reboot = A STATUS",
+     kWriteFailsAfterReboot,
+     nullptr,
+     2,
+     {&kAddress, &kStatus}},
+    {"load-ms = N", kLoadMs, nullptr, 1, {&kMilliseconds}},
+    {"never-reboots = 0|1", kNeverReboots, nullptr, 1, {&kFlag}},
+    {"fail-call = N STATUS", kFailCall, nullptr, 2, {&kCallNumber, &kStatus}},
+};
 
 struct Parser {
     Profile* profile;
@@ -49,472 +97,156 @@ struct Parser {
     uint32_t line;
 };
 
-SIMCAM_PRINTF_LIKE(3, 0)
-void addError(Profile* profile, uint32_t line, const char* format, va_list args) {
+SIMCAM_PRINTF_LIKE(2, 3) void fail(Parser* p, const char* format, ...) {
+    Profile* profile = p->profile;
     if (profile->errorCount < kMaxKeptErrors) {
         ProfileError* error = &profile->errors[profile->errorCount];
-        error->line = line;
+        error->line = p->line;
+        va_list args;
+        va_start(args, format);
         vsnprintf(error->message, sizeof error->message, format, args);
+        va_end(args);
     }
     ++profile->errorCount;
 }
 
-SIMCAM_PRINTF_LIKE(2, 3)
-void fail(Parser* parser, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    addError(parser->profile, parser->line, format, args);
-    va_end(args);
-}
-
-// A piece of the input fit to quote in a message: short, and printable.
-struct Quoted {
-    char text[48];
-};
-
-Quoted quote(Text t) {
-    Quoted q;
-    size_t n = t.size < 40 ? t.size : 40;
-    for (size_t i = 0; i < n; ++i) {
-        char c = t.data[i];
-        q.text[i] = (c >= 0x20 && c < 0x7F) ? c : '?';
-    }
-    q.text[n] = '\0';
-    if (n < t.size) {
-        memcpy(q.text + n, "...", 4);
-    }
-    return q;
-}
-
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
-Text slice(Text t, size_t from, size_t to) {
-    return Text{t.data + from, to - from};
-}
-
-size_t findChar(Text t, char c) {
-    const void* hit = t.size == 0 ? nullptr : memchr(t.data, c, t.size);
-    return hit ? static_cast<size_t>(static_cast<const char*>(hit) - t.data) : t.size;
-}
-
-Text trim(Text t) {
-    size_t from = 0;
-    size_t to = t.size;
-    while (from < to && isSpace(t.data[from])) {
-        ++from;
-    }
-    while (to > from && isSpace(t.data[to - 1])) {
-        --to;
-    }
-    return slice(t, from, to);
-}
-
-bool equals(Text t, const char* word) {
-    size_t n = strlen(word);
-    return t.size == n && memcmp(t.data, word, n) == 0;
-}
-
-// Takes the first blank-separated word off the front of rest.
-Text nextWord(Text* rest) {
-    Text t = trim(*rest);
-    size_t end = 0;
-    while (end < t.size && !isSpace(t.data[end])) {
-        ++end;
-    }
-    *rest = trim(slice(t, end, t.size));
-    return slice(t, 0, end);
-}
-
-int digitValue(char c, int base) {
-    int value = -1;
-    if (c >= '0' && c <= '9') {
-        value = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-        value = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-        value = c - 'A' + 10;
-    }
-    return value < base ? value : -1;
-}
-
-enum NumberResult { kNumberOk, kNumberMalformed, kNumberOutOfRange };
-
-// Decimal, possibly negative, or 0x hex.
-NumberResult parseNumber(Text t, const Range* range, int64_t* out) {
-    size_t i = (t.size > 0 && t.data[0] == '-') ? 1 : 0;
-    int base = 10;
-    if (t.size - i > 2 && t.data[i] == '0' && (t.data[i + 1] == 'x' || t.data[i + 1] == 'X')) {
-        base = 16;
-        i += 2;
-    }
-    if (i == t.size) {
-        return kNumberMalformed;
-    }
-    uint64_t value = 0;
-    for (size_t k = i; k < t.size; ++k) {
-        int digit = digitValue(t.data[k], base);
-        if (digit < 0) {
-            return kNumberMalformed;
-        }
-        if (value <= 0xFFFFFFFFFull) {  // past that it is out of range anyway
-            value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
-        }
-    }
-    *out = t.data[0] == '-' ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
-    return (*out < range->min || *out > range->max) ? kNumberOutOfRange : kNumberOk;
-}
-
-bool number(Parser* p, Text t, const char* what, const Range* range, int64_t* out) {
-    NumberResult result = parseNumber(t, range, out);
-    if (result == kNumberMalformed) {
-        fail(p, "malformed number '%s' for %s", quote(t).text, what);
-    } else if (result == kNumberOutOfRange) {
-        fail(p, "%s %s out of range (expected %s)", what, quote(t).text, range->text);
-    }
-    return result == kNumberOk;
-}
-
-bool word(Parser* p, Text t, const char* what, uint32_t* out) {
-    int64_t value = 0;
-    bool ok = number(p, t, what, &kWordRange, &value);
-    *out = static_cast<uint32_t>(value);  // negative values wrap to their 32-bit pattern
-    return ok;
-}
-
-bool status(Parser* p, Text t, int32_t* out) {
-    int64_t value = 0;
-    if (!number(p, t, "status", &kStatusRange, &value)) {
-        return false;
-    }
-    if (value == 0) {
-        fail(p, "status 0 would not be a failure");
-        return false;
-    }
-    *out = static_cast<int32_t>(value);
-    return true;
-}
-
-bool count(Parser* p, Text t, const char* what, const Range* range, uint32_t* out) {
-    int64_t value = 0;
-    bool ok = number(p, t, what, range, &value);
-    *out = static_cast<uint32_t>(value);
-    return ok;
-}
-
-// "a.b.c" with at most maxDigits[i] decimal digits in part i.
-bool dottedNumbers(Text t, const uint32_t* maxDigits, uint32_t parts, uint32_t* out) {
-    size_t pos = 0;
-    for (uint32_t i = 0; i < parts; ++i) {
-        if (i > 0 && (pos >= t.size || t.data[pos++] != '.')) {
-            return false;
-        }
-        uint32_t digits = 0;
-        out[i] = 0;
-        while (pos < t.size && t.data[pos] >= '0' && t.data[pos] <= '9') {
-            if (++digits > maxDigits[i]) {
-                return false;
-            }
-            out[i] = out[i] * 10 + static_cast<uint32_t>(t.data[pos++] - '0');
-        }
-        if (digits == 0) {
-            return false;
-        }
-    }
-    return pos == t.size;
-}
-
-void setFirmware(Parser* p, uint32_t, const Text* values) {
-    static const uint32_t kDigits[3] = {2, 2, 2};
-    uint32_t v[3];
-    if (!dottedNumbers(values[0], kDigits, 3, v)) {
-        fail(p, "malformed firmware version '%s' (expected major.minor.nonfunc)",
-             quote(values[0]).text);
-    } else if (v[0] > kMaxMajor || v[1] > kMaxMinor || v[2] > kMaxNonfunc) {
-        fail(p, "firmware version '%s' out of range (expected 0..31.0..31.0..63)",
-             quote(values[0]).text);
-    } else {
-        p->camera->registers[kRegVersion] = versionWord(v[0], v[1], v[2]);
-    }
-}
-
-void setRelease(Parser* p, uint32_t, const Text* values) {
-    static const uint32_t kDigits[3] = {2, 2, 4};
-    uint32_t v[3];
-    if (!dottedNumbers(values[0], kDigits, 3, v) || v[2] < 1000) {
-        fail(p, "malformed release date '%s' (expected dd.mm.yyyy)", quote(values[0]).text);
-        return;
-    }
-    uint32_t release = releaseWord(v[0], v[1], v[2]);
-    if (!releaseWordValid(release)) {
-        fail(p, "release date '%s' is not a calendar day", quote(values[0]).text);
-        return;
-    }
-    p->camera->registers[kRegRelease] = release;
-}
-
-void setPon(Parser* p, uint32_t, const Text* values) {
-    uint32_t pon = 0;
-    if (count(p, values[0], "pon", &kPonRange, &pon)) {
-        uint32_t* identity = &p->camera->registers[kRegIdentity];
-        *identity = identityWord(pon, *identity & kMaxSerial);
-    }
-}
-
-void setSerial(Parser* p, uint32_t, const Text* values) {
-    uint32_t serial = 0;
-    if (count(p, values[0], "serial", &kSerialRange, &serial)) {
-        uint32_t* identity = &p->camera->registers[kRegIdentity];
-        *identity = identityWord(*identity >> 20, serial);
-    }
-}
-
-void setRegister(Parser* p, uint32_t address, const Text* values) {
-    uint32_t value = 0;
-    if (word(p, values[0], "register value", &value)) {
-        p->camera->registers[address] = value;
-    }
-}
-
-void setFlash(Parser* p, uint32_t address, const Text* values) {
-    int slot = protectedIndex(address);
-    uint32_t value = 0;
-    if (slot < 0) {
-        fail(p, "register %u is not kept in flash (only 26..32 and 120..126)", address);
-    } else if (word(p, values[0], "flash value", &value)) {
-        p->camera->flash[slot] = value;
-        p->camera->flashGiven |= 1u << slot;
-    }
-}
-
-void setSequence(Parser* p, uint32_t sequence, const Text* values) {
-    uint32_t frequency = 0;
-    uint32_t offset = 0;
-    if (count(p, values[0], "frequency", &kCountRange, &frequency) &&
-        word(p, values[1], "distance offset", &offset)) {
-        p->camera->registers[sequenceFrequencyRegister(sequence)] = frequency;
-        p->camera->registers[sequenceOffsetRegister(sequence)] = offset;
-    }
-}
-
-void setOpenFails(Parser* p, uint32_t, const Text* values) {
-    uint32_t times = 0;
-    int32_t failure = 0;
-    if (count(p, values[0], "count", &kCountRange, &times) && status(p, values[1], &failure)) {
-        p->camera->openFails = times;
-        p->camera->openFailStatus = failure;
-    }
-}
-
-void setRebootOpenFails(Parser* p, uint32_t, const Text* values) {
-    uint32_t times = 0;
-    int32_t failure = 0;
-    if (count(p, values[0], "count", &kCountRange, &times) && status(p, values[1], &failure)) {
-        p->camera->rebootOpenFails = times;
-        p->camera->rebootOpenFailStatus = failure;
-    }
-}
-
-void setLoadMs(Parser* p, uint32_t, const Text* values) {
-    count(p, values[0], "load-ms", &kLoadMsRange, &p->camera->loadMs);
-}
-
-void setNeverReboots(Parser* p, uint32_t, const Text* values) {
-    uint32_t flag = 0;
-    if (count(p, values[0], "never-reboots", &kFlagRange, &flag)) {
-        p->camera->neverReboots = flag != 0;
-    }
-}
-
-// A later line for the same register and the same phase replaces the earlier one.
-void addFault(Parser* p, const Text* values, bool write, bool afterReboot) {
-    RegisterFault fault = {0, 0, afterReboot};
-    if (!count(p, values[0], "register", &kRegisterRange, &fault.address) ||
-        !status(p, values[1], &fault.status)) {
-        return;
-    }
-    RegisterFault* table = write ? p->camera->writeFaults : p->camera->readFaults;
-    uint32_t* used = write ? &p->camera->writeFaultCount : &p->camera->readFaultCount;
-    uint32_t i = 0;
-    while (i < *used &&
-           (table[i].address != fault.address || table[i].afterReboot != afterReboot)) {
-        ++i;
-    }
-    if (i == kMaxRegisterFaults) {
-        fail(p, "more than %u register faults of one kind for this camera", kMaxRegisterFaults);
-        return;
-    }
-    table[i] = fault;
-    *used = i == *used ? i + 1 : *used;
-}
-
-void setReadFails(Parser* p, uint32_t, const Text* values) {
-    addFault(p, values, false, false);
-}
-
-void setWriteFails(Parser* p, uint32_t, const Text* values) {
-    addFault(p, values, true, false);
-}
-
-void setReadFailsAfterReboot(Parser* p, uint32_t, const Text* values) {
-    addFault(p, values, false, true);
-}
-
-void setWriteFailsAfterReboot(Parser* p, uint32_t, const Text* values) {
-    addFault(p, values, true, true);
-}
-
-void setFailCall(Parser* p, uint32_t, const Text* values) {
-    CallFault fault = {0, 0};
-    if (!count(p, values[0], "call number", &kCallRange, &fault.call) ||
-        !status(p, values[1], &fault.status)) {
-        return;
-    }
-    Profile* profile = p->profile;
-    uint32_t i = 0;
-    while (i < profile->callFaultCount && profile->callFaults[i].call != fault.call) {
-        ++i;
-    }
-    if (i == kMaxCallFaults) {
-        fail(p, "more than %u fail-call lines", kMaxCallFaults);
-        return;
-    }
-    profile->callFaults[i] = fault;
-    profile->callFaultCount = i == profile->callFaultCount ? i + 1 : profile->callFaultCount;
-}
-
-typedef void (*Setter)(Parser* p, uint32_t index, const Text* values);
-
-struct Key {
-    const char* name;
-    const Range* index;  // null: no number between the key and '='
-    uint32_t valueCount;
-    bool global;  // allowed outside a [camera] section
-    Setter set;
-};
-
-const Key kKeys[] = {
-    {"firmware", nullptr, 1, false, setFirmware},
-    {"release", nullptr, 1, false, setRelease},
-    {"pon", nullptr, 1, false, setPon},
-    {"serial", nullptr, 1, false, setSerial},
-    {"register", &kRegisterRange, 1, false, setRegister},
-    {"flash", &kRegisterRange, 1, false, setFlash},
-    {"sequence", &kSequenceRange, 2, false, setSequence},
-    {"open-fails", nullptr, 2, false, setOpenFails},
-    {"reboot-open-fails", nullptr, 2, false, setRebootOpenFails},
-    {"read-fails", nullptr, 2, false, setReadFails},
-    {"write-fails", nullptr, 2, false, setWriteFails},
-    {"read-fails-after-reboot", nullptr, 2, false, setReadFailsAfterReboot},
-    {"write-fails-after-reboot", nullptr, 2, false, setWriteFailsAfterReboot},
-    {"load-ms", nullptr, 1, false, setLoadMs},
-    {"never-reboots", nullptr, 1, false, setNeverReboots},
-    {"fail-call", nullptr, 2, true, setFailCall},
-};
-
-const Key* findKey(Text name) {
-    for (const Key& key : kKeys) {
-        if (equals(name, key.name)) {
-            return &key;
-        }
-    }
-    return nullptr;
-}
-
-constexpr uint32_t kMaxValues = 2;
-
-struct Setting {
-    Text key;
-    Text index;  // empty when absent
-    Text values[kMaxValues + 1];
-    uint32_t valueCount;  // kMaxValues + 1 means too many
-};
-
-bool splitSetting(Parser* p, Text left, Text right, Setting* s) {
-    s->key = nextWord(&left);
-    s->index = nextWord(&left);
-    if (left.size > 0 || s->key.size == 0) {
-        fail(p, "expected 'key = value' or 'key number = value' before '='");
-        return false;
-    }
-    s->valueCount = 0;
-    while (right.size > 0 && s->valueCount <= kMaxValues) {
-        s->values[s->valueCount++] = nextWord(&right);
-    }
-    return true;
-}
-
-bool checkShape(Parser* p, const Key* key, const Setting* s) {
-    if (!key->global && p->camera == nullptr) {
-        fail(p, "'%s' outside a [camera] section", key->name);
-    } else if (key->index != nullptr && s->index.size == 0) {
-        fail(p, "'%s' needs a number before '='", key->name);
-    } else if (key->index == nullptr && s->index.size > 0) {
-        fail(p, "'%s' takes no number before '='", key->name);
-    } else if (s->valueCount != key->valueCount) {
-        fail(p, "'%s' takes %u value%s", key->name, key->valueCount,
-             key->valueCount == 1 ? "" : "s");
+// One whole word in C syntax (base 0: 0x hex, a leading 0 octal), within range.
+bool number(Parser* p, const char* word, const Range* range, int64_t* out) {
+    char* end = nullptr;
+    errno = 0;
+    *out = strtoll(word, &end, 0);
+    if (end == word || *end != '\0') {
+        fail(p, "malformed number '%s'", word);
+    } else if (errno == ERANGE || *out < range->min || *out > range->max ||
+               (range == &kStatus && *out == 0)) {
+        fail(p, "%s out of range (expected %s)", word, range->text);
     } else {
         return true;
     }
     return false;
 }
 
-void applySetting(Parser* p, const Setting* s) {
-    const Key* key = findKey(s->key);
-    if (key == nullptr) {
-        fail(p, "unknown key '%s'", quote(s->key).text);
-        return;
+// Numbers are checked against their ranges before this, so the casts only narrow.
+void apply(Parser* p, Setting setting, uint32_t index, const char* word, const int64_t* v) {
+    ProfileCamera* c = p->camera;
+    uint32_t* identity = c != nullptr ? &c->registers[kRegIdentity] : nullptr;
+    uint32_t first = static_cast<uint32_t>(v[0]);
+    int32_t status = static_cast<int32_t>(v[1]);
+    bool write = setting == kWriteFails || setting == kWriteFailsAfterReboot;
+    int slot = -1;
+    for (uint32_t i = 0; i < kProtectedCount; ++i) {
+        slot = kProtectedRegisters[i] == index ? static_cast<int>(i) : slot;
     }
-    if (!checkShape(p, key, s)) {
-        return;
-    }
-    uint32_t index = 0;
-    if (key->index == nullptr || count(p, s->index, key->name, key->index, &index)) {
-        key->set(p, index, s->values);
+    if (setting == kFirmware && !parseVersion(word, &c->registers[kRegVersion])) {
+        fail(p, "bad firmware version '%s' (expected 0..31.0..31.0..63)", word);
+    } else if (setting == kRelease && !parseRelease(word, &c->registers[kRegRelease])) {
+        fail(p, "bad release date '%s' (expected a calendar day dd.mm.yyyy)", word);
+    } else if (setting == kPon || setting == kSerial) {
+        *identity = setting == kPon ? identityWord(first, *identity & kMaxSerial)
+                                    : identityWord(*identity >> 20, first);
+    } else if (setting == kRegister) {
+        c->registers[index] = first;
+    } else if (setting == kFlash && slot < 0) {
+        fail(p, "register %u is not kept in flash (only 26..32 and 120..126)", index);
+    } else if (setting == kFlash) {
+        c->flash[slot] = first;
+        c->flashGiven |= 1u << slot;
+    } else if (setting == kSequence) {
+        c->registers[sequenceFrequencyRegister(index)] = first;
+        c->registers[sequenceOffsetRegister(index)] = static_cast<uint32_t>(v[1]);
+    } else if (setting == kOpenFails || setting == kRebootOpenFails) {
+        *(setting == kOpenFails ? &c->openFails : &c->rebootOpenFails) = first;
+        *(setting == kOpenFails ? &c->openFailStatus : &c->rebootOpenFailStatus) = status;
+    } else if (setting >= kReadFails && setting <= kWriteFailsAfterReboot) {
+        if (c->faultCount == kMaxRegisterFaults) {
+            fail(p, "more than %u register faults for this camera", kMaxRegisterFaults);
+        } else {
+            c->faults[c->faultCount++] = {first, status, write, setting >= kReadFailsAfterReboot};
+        }
+    } else if (setting == kLoadMs) {
+        c->loadMs = first;
+    } else if (setting == kNeverReboots) {
+        c->neverReboots = first != 0;
+    } else if (setting == kFailCall && p->profile->callFaultCount == kMaxCallFaults) {
+        fail(p, "more than %u fail-call lines", kMaxCallFaults);
+    } else if (setting == kFailCall) {
+        p->profile->callFaults[p->profile->callFaultCount++] = {first, status};
     }
 }
 
-void parseSection(Parser* p, Text line) {
+// "key = values" or "key number = values", the words split by sscanf.
+void parseSetting(Parser* p, char* line) {
+    char* equals = strchr(line, '=');
+    if (equals == nullptr) {
+        return fail(p, "expected 'key = value', found '%s'", line);
+    }
+    *equals = '\0';
+    char name[32];
+    char index[32];
+    char words[3][64];
+    int names = sscanf(line, "%31s %31s %1s", name, index, words[0]);
+    int values = sscanf(equals + 1, "%63s %63s %63s", words[0], words[1], words[2]);
+    const Key* key = nullptr;
+    for (const Key& candidate : kKeys) {
+        size_t length = strcspn(candidate.syntax, " ");
+        key = names >= 1 && strlen(name) == length && strncmp(candidate.syntax, name, length) == 0
+                  ? &candidate
+                  : key;
+    }
+    if (key == nullptr) {
+        return fail(p, "unknown key '%s'", names >= 1 ? name : "");
+    }
+    if (key->setting != kFailCall && p->camera == nullptr) {
+        return fail(p, "'%s' outside a [camera] section", name);
+    }
+    if (names != (key->index != nullptr ? 2 : 1) || values != static_cast<int>(key->valueCount)) {
+        return fail(p, "expected '%s'", key->syntax);
+    }
+    int64_t v[2] = {0, 0};
+    bool ok = key->index == nullptr || number(p, index, key->index, &v[0]);
+    uint32_t at = static_cast<uint32_t>(v[0]);
+    for (uint32_t i = 0; ok && i < key->valueCount; ++i) {
+        ok = key->values[i] == nullptr || number(p, words[i], key->values[i], &v[i]);
+    }
+    if (ok) {
+        apply(p, key->setting, at, words[0], v);
+    }
+}
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
+// Cuts the comment and the blanks, and hands on a printable copy.
+void parseLine(Parser* p, const char* text, size_t size) {
+    const char* hash = static_cast<const char*>(memchr(text, '#', size));
+    size = hash != nullptr ? static_cast<size_t>(hash - text) : size;
+    for (; size > 0 && isBlank(text[size - 1]); --size) {
+    }
+    for (; size > 0 && isBlank(text[0]); --size) {
+        ++text;
+    }
+    if (size > kMaxLine) {
+        return fail(p, "line longer than %u characters", static_cast<unsigned>(kMaxLine));
+    }
+    char line[kMaxLine + 1];
+    for (size_t i = 0; i < size; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        line[i] = (c >= 0x20 && c < 0x7F) || isBlank(text[i]) ? text[i] : '?';
+    }
+    line[size] = '\0';
     Profile* profile = p->profile;
-    if (!equals(line, "[camera]")) {
-        fail(p, "unknown section '%s' (only [camera])", quote(line).text);
+    if (size == 0) {
+        return;
+    } else if (line[0] != '[') {
+        parseSetting(p, line);
+    } else if (strcmp(line, "[camera]") != 0) {
+        fail(p, "unknown section '%s' (only [camera])", line);
     } else if (profile->cameraCount == kMaxCameras) {
         fail(p, "more than %u cameras", kMaxCameras);
     } else {
         p->camera = &profile->cameras[profile->cameraCount++];
         profileDefaultCamera(p->camera);
-    }
-}
-
-void parseLine(Parser* p, Text line) {
-    line = trim(slice(line, 0, findChar(line, '#')));
-    if (line.size == 0) {
-        return;
-    }
-    if (line.data[0] == '[') {
-        parseSection(p, line);
-        return;
-    }
-    size_t equalsSign = findChar(line, '=');
-    if (equalsSign == line.size) {
-        fail(p, "expected 'key = value', found '%s'", quote(line).text);
-        return;
-    }
-    Setting setting;
-    if (splitSetting(p, slice(line, 0, equalsSign), slice(line, equalsSign + 1, line.size),
-                     &setting)) {
-        applySetting(p, &setting);
-    }
-}
-
-// Flash words no line set start as what the registers hold: the camera booted from them.
-void finishCamera(ProfileCamera* camera) {
-    for (uint32_t i = 0; i < kProtectedCount; ++i) {
-        if ((camera->flashGiven & (1u << i)) == 0) {
-            camera->flash[i] = camera->registers[kProtectedRegisters[i]];
-        }
     }
 }
 
@@ -534,39 +266,35 @@ void profileDefaultCamera(ProfileCamera* camera) {
     }
 }
 
+// Each camera is cleared when its section starts: clearing all sixteen here
+// would cost more than the tool's whole dialogue.
 void profileParse(const char* text, size_t size, Profile* profile) {
-    // Each camera is cleared when its section starts: clearing all of them here
-    // would cost more instructions than the tool's whole dialogue.
     profile->cameraCount = 0;
     profile->callFaultCount = 0;
     profile->errorCount = 0;
     Parser parser = {profile, nullptr, 0};
-    Text all = {text != nullptr ? text : "", text != nullptr ? size : 0};
-    size_t start = 0;
-    // CR LF, LF and a lone CR each end a line.
-    while (start < all.size) {
-        size_t end = start;
-        while (end < all.size && all.data[end] != '\n' && all.data[end] != '\r') {
-            ++end;
+    for (size_t start = 0, end = 0; start < size; start = end + 1) {
+        for (end = start; end < size && text[end] != '\n' && text[end] != '\r'; ++end) {
         }
         ++parser.line;
-        parseLine(&parser, slice(all, start, end));
-        start = end +
-                (end + 1 < all.size && all.data[end] == '\r' && all.data[end + 1] == '\n' ? 2 : 1);
+        parseLine(&parser, text + start, end - start);
+        end += end + 1 < size && text[end] == '\r' && text[end + 1] == '\n' ? 1 : 0;  // CR LF
     }
     if (profile->cameraCount == 0) {
         profileDefaultCamera(&profile->cameras[profile->cameraCount++]);
     }
+    // Flash words no line set start as what the registers hold: the camera booted from them.
     for (uint32_t i = 0; i < profile->cameraCount; ++i) {
-        finishCamera(&profile->cameras[i]);
+        ProfileCamera* camera = &profile->cameras[i];
+        for (uint32_t slot = 0; slot < kProtectedCount; ++slot) {
+            if ((camera->flashGiven & (1u << slot)) == 0) {
+                camera->flash[slot] = camera->registers[kProtectedRegisters[slot]];
+            }
+        }
     }
 }
 
 void profileAddFileError(Profile* profile, const char* message) {
-    if (profile->errorCount < kMaxKeptErrors) {
-        ProfileError* error = &profile->errors[profile->errorCount];
-        error->line = 0;
-        snprintf(error->message, sizeof error->message, "%s", message);
-    }
-    ++profile->errorCount;
+    Parser parser = {profile, nullptr, 0};
+    fail(&parser, "%s", message);
 }

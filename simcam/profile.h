@@ -10,7 +10,7 @@
 #include "simcam/register_map.h"
 
 constexpr uint32_t kMaxCameras = 16;
-constexpr uint32_t kMaxRegisterFaults = 16;
+constexpr uint32_t kMaxRegisterFaults = 32;
 constexpr uint32_t kMaxCallFaults = 16;
 constexpr uint32_t kMaxKeptErrors = 8;
 constexpr uint32_t kErrorTextSize = 120;
@@ -18,6 +18,7 @@ constexpr uint32_t kErrorTextSize = 120;
 struct RegisterFault {
     uint32_t address;
     int32_t status;
+    bool write;
     bool afterReboot;  // only once the camera has rebooted in this process
 };
 
@@ -31,10 +32,8 @@ struct ProfileCamera {
     int32_t rebootOpenFailStatus;
     uint32_t loadMs;    // how long an accepted image takes to load
     bool neverReboots;  // a close with firmware pending leaves the old firmware running
-    RegisterFault readFaults[kMaxRegisterFaults];
-    uint32_t readFaultCount;
-    RegisterFault writeFaults[kMaxRegisterFaults];
-    uint32_t writeFaultCount;
+    RegisterFault faults[kMaxRegisterFaults];
+    uint32_t faultCount;
 };
 
 struct CallFault {

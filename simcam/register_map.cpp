@@ -1,68 +1,41 @@
-// Register map of the simulated camera: the few helpers that are not
-// constant expressions.
+// The firmware version and release date as profiles and image headers write
+// them; only real calendar days pass, 29 February only in leap years.
 #include "simcam/register_map.h"
 
-const uint32_t kProtectedRegisters[kProtectedCount] = {26,  27,  28,  29,  30,  31,  32,
-                                                       120, 121, 122, 123, 124, 125, 126};
-
-uint32_t versionMajor(uint32_t word) {
-    return (word >> 11) & kMaxMajor;
-}
-
-uint32_t versionMinor(uint32_t word) {
-    return (word >> 6) & kMaxMinor;
-}
-
-uint32_t versionNonfunc(uint32_t word) {
-    return word & kMaxNonfunc;
-}
-
-bool sameFirmware(FirmwareId a, FirmwareId b) {
-    return a.version == b.version && a.release == b.release;
-}
+#include <stdio.h>
+#include <string.h>
 
 namespace {
 
-// Decodes BCD digits; -1 when any nibble is not a decimal digit.
-int fromBcd(uint32_t word, int digits) {
-    int value = 0;
-    for (int i = digits - 1; i >= 0; --i) {
-        uint32_t nibble = (word >> (4 * i)) & 0xF;
-        if (nibble > 9) {
-            return -1;
-        }
-        value = value * 10 + static_cast<int>(nibble);
-    }
-    return value;
+// "a.b.c", nothing else: digits only, so sscanf sees no signs or blanks.
+bool dotted(const char* text, bool year, unsigned* v) {
+    int used = 0;
+    int parts = year ? sscanf(text, "%2u.%2u.%4u%n", &v[0], &v[1], &v[2], &used)
+                     : sscanf(text, "%2u.%2u.%2u%n", &v[0], &v[1], &v[2], &used);
+    return strspn(text, "0123456789.") == strlen(text) && parts == 3 && text[used] == '\0';
 }
 
 }  // namespace
 
-bool releaseWordValid(uint32_t word) {
-    static const int kDaysInMonth[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    int day = fromBcd(word >> 24, 2);
-    int month = fromBcd(word >> 16, 2);
-    int year = fromBcd(word, 4);
-    if (day < 1 || month < 1 || month > 12 || year < 0) {
+bool parseVersion(const char* text, uint32_t* word) {
+    unsigned v[3];
+    if (!dotted(text, false, v) || v[0] > kMaxMajor || v[1] > kMaxMinor || v[2] > kMaxNonfunc) {
         return false;
     }
-    bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-    return day <= kDaysInMonth[month - 1] - (month == 2 && !leap ? 1 : 0);
+    *word = versionWord(v[0], v[1], v[2]);
+    return true;
 }
 
-uint32_t sequenceFrequencyRegister(uint32_t sequence) {
-    return 130 + 10 * sequence;
-}
-
-uint32_t sequenceOffsetRegister(uint32_t sequence) {
-    return 134 + 10 * sequence;
-}
-
-int protectedIndex(uint32_t address) {
-    for (uint32_t i = 0; i < kProtectedCount; ++i) {
-        if (kProtectedRegisters[i] == address) {
-            return static_cast<int>(i);
-        }
+bool parseRelease(const char* text, uint32_t* word) {
+    static const unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    unsigned v[3];
+    if (!dotted(text, true, v) || v[2] < 1000 || v[1] < 1 || v[1] > 12) {
+        return false;
     }
-    return -1;
+    bool leap = v[2] % 4 == 0 && (v[2] % 100 != 0 || v[2] % 400 == 0);
+    if (v[0] < 1 || v[0] > kDays[v[1] - 1] + (v[1] == 2 && leap ? 1 : 0)) {
+        return false;
+    }
+    *word = releaseWord(v[0], v[1], v[2]);
+    return true;
 }

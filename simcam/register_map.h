@@ -1,9 +1,16 @@
 // Register map of the simulated camera: addresses, word layouts and the
-// firmware identity that registers 2 and 56 carry.
+// firmware identity that registers 2 and 56 carry; included everywhere.
 #ifndef SIMCAM_REGISTER_MAP_H
 #define SIMCAM_REGISTER_MAP_H
 
 #include <stdint.h>
+
+// Lets GCC and clang check the formats of printf-like functions.
+#if defined(__GNUC__)
+#define SIMCAM_PRINTF_LIKE(f, a) __attribute__((format(printf, f, a)))
+#else
+#define SIMCAM_PRINTF_LIKE(f, a)
+#endif
 
 constexpr uint32_t kRegisterCount = 1024;
 constexpr uint32_t kRegIdentity = 1;
@@ -20,7 +27,8 @@ constexpr uint32_t kReloadCommand = 0x01000000u;
 constexpr uint32_t kSequenceCount = 12;
 constexpr uint32_t kProtectedCount = 14;
 /// The calibration registers the flash keeps, in flash order.
-extern const uint32_t kProtectedRegisters[kProtectedCount];
+constexpr uint32_t kProtectedRegisters[kProtectedCount] = {26,  27,  28,  29,  30,  31,  32,
+                                                           120, 121, 122, 123, 124, 125, 126};
 
 constexpr uint32_t kMaxMajor = 31;
 constexpr uint32_t kMaxMinor = 31;
@@ -37,6 +45,15 @@ struct FirmwareId {
 
 constexpr uint32_t versionWord(uint32_t major, uint32_t minor, uint32_t nonfunc) {
     return (major << 11) | (minor << 6) | nonfunc;
+}
+constexpr uint32_t versionMajor(uint32_t word) {
+    return (word >> 11) & kMaxMajor;
+}
+constexpr uint32_t versionMinor(uint32_t word) {
+    return (word >> 6) & kMaxMinor;
+}
+constexpr uint32_t versionNonfunc(uint32_t word) {
+    return word & kMaxNonfunc;
 }
 
 constexpr uint32_t bcd(uint32_t value, uint32_t digits) {
@@ -55,15 +72,16 @@ constexpr uint32_t identityWord(uint32_t pon, uint32_t serial) {
 constexpr FirmwareId kFirmware231 = {versionWord(2, 3, 1), releaseWord(28, 10, 2015)};
 constexpr FirmwareId kFirmwarePatch = {versionWord(0, 0, 0), releaseWord(27, 8, 2014)};
 
-uint32_t versionMajor(uint32_t word);
-uint32_t versionMinor(uint32_t word);
-uint32_t versionNonfunc(uint32_t word);
-bool sameFirmware(FirmwareId a, FirmwareId b);
-/// True for a real calendar day written in BCD digits.
-bool releaseWordValid(uint32_t word);
-uint32_t sequenceFrequencyRegister(uint32_t sequence);
-uint32_t sequenceOffsetRegister(uint32_t sequence);
-/// Position of address in the flash, or -1 for a register the flash does not keep.
-int protectedIndex(uint32_t address);
+/// Reads "M.m.n" within 0..31.0..31.0..63 into a register 56 word.
+bool parseVersion(const char* text, uint32_t* word);
+/// Reads "dd.mm.yyyy", a real calendar day, into a register 2 word.
+bool parseRelease(const char* text, uint32_t* word);
+
+constexpr uint32_t sequenceFrequencyRegister(uint32_t sequence) {
+    return 130 + 10 * sequence;
+}
+constexpr uint32_t sequenceOffsetRegister(uint32_t sequence) {
+    return 134 + 10 * sequence;
+}
 
 #endif

@@ -1,8 +1,9 @@
-// Process-wide state of the simulated library. All of it is zero until the
-// first call, so loading the library costs nothing before it is used.
+// The simulated cameras and the link to the one plugged in: registers, flash
+// commands, firmware loads and reboots. All zero until the first call.
 #include "simcam/sim_state.h"
 
 #include <errno.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,15 +15,26 @@
 #include <time.h>
 #endif
 
-#include "simcam/camera.h"
 #include "simcam/image.h"
 #include "simcam/profile.h"
 #include "simcam/status.h"
-#include "simcam/trace.h"
 
 namespace {
 
 constexpr uint32_t kHandleSlots = 64;
+
+struct SimCamera {
+    const ProfileCamera* setup;
+    uint32_t registers[kRegisterCount];
+    uint32_t flash[kProtectedCount];
+    FirmwareId pending;  // the running firmware is in registers 56 and 2
+    bool hasPending;
+    bool armed;      // the flash magic was the last value written to register 21
+    bool presented;  // the user has plugged this camera in at least once
+    bool rebooted;   // in this process
+    uint32_t openFailsLeft;
+    uint32_t rebootOpenFailsLeft;
+};
 
 struct SimState {
     bool loaded;
@@ -40,43 +52,46 @@ Profile gProfile;
 SimCamera gCameras[kMaxCameras];
 unsigned char gHandleSlots[kHandleSlots];
 uint8_t gFileBuffer[kImageMaxSize + 1];  // one more byte tells a file that is too large
+FILE* gTrace;
 
-enum FileResult { kFileOk, kFileMissing, kFileNotRegular, kFileUnreadable, kFileTooLarge };
+void traceVersion(uint32_t word) {
+    tracePrint(" %u.%u.%u", versionMajor(word), versionMinor(word), versionNonfunc(word));
+}
 
-// Only a regular file: opening a fifo would wait for a writer forever.
-FileResult readFile(const char* path, size_t* size) {
+// " 26=0x1234 27=0x0 ... 126=0x0": words in flash order, named by register.
+void traceProtected(const uint32_t* words) {
+    for (uint32_t i = 0; i < kProtectedCount; ++i) {
+        tracePrint(" %u=0x%x", kProtectedRegisters[i], words[i]);
+    }
+}
+
+void traceClose(void) {
+    if (gTrace != nullptr) {
+        fclose(gTrace);
+        gTrace = nullptr;
+    }
+}
+
+const char kNoSuchFile[] = "no such file";
+
+// Into gFileBuffer; null, or what is wrong with the file. Only a regular file:
+// opening a fifo would wait for a writer forever.
+const char* readFile(const char* path, size_t* size) {
     struct stat info;
     if (stat(path, &info) != 0) {
-        return errno == ENOENT ? kFileMissing : kFileUnreadable;
+        return errno == ENOENT ? kNoSuchFile : "cannot read the file";
     }
-    if (!S_ISREG(info.st_mode)) {
-        return kFileNotRegular;
-    }
-    errno = 0;
-    FILE* file = fopen(path, "rb");
+    FILE* file = S_ISREG(info.st_mode) ? fopen(path, "rb") : nullptr;
     if (file == nullptr) {
-        return errno == ENOENT ? kFileMissing : kFileUnreadable;
+        return S_ISREG(info.st_mode) ? "cannot read the file" : "not a regular file";
     }
     *size = fread(gFileBuffer, 1, sizeof gFileBuffer, file);
     bool failed = ferror(file) != 0;
     fclose(file);
     if (failed) {
-        return kFileUnreadable;
+        return "cannot read the file";
     }
-    return *size > kImageMaxSize ? kFileTooLarge : kFileOk;
-}
-
-const char* fileProblem(FileResult result) {
-    switch (result) {
-        case kFileMissing:
-            return "no such file";
-        case kFileNotRegular:
-            return "not a regular file";
-        case kFileTooLarge:
-            return "larger than 65536 bytes, the most a profile may hold";
-        default:
-            return "cannot read the file";
-    }
+    return *size > kImageMaxSize ? "larger than 65536 bytes, the most a profile may hold" : nullptr;
 }
 
 void reportProfileErrors(const char* path) {
@@ -96,28 +111,28 @@ void reportProfileErrors(const char* path) {
     }
 }
 
-void parseProfileFile(const char* path) {
-    size_t size = 0;
-    FileResult result = readFile(path, &size);
-    if (result == kFileOk) {
-        profileParse(reinterpret_cast<const char*>(gFileBuffer), size, &gProfile);
-    } else {
-        profileParse(nullptr, 0, &gProfile);
-        profileAddFileError(&gProfile, fileProblem(result));
-    }
-    reportProfileErrors(path);
-}
-
+// Every camera as it comes out of the box.
 void loadProfile(void) {
     const char* path = getenv("KVX_SIM_CAMERA");
-    if (path == nullptr || path[0] == '\0') {
-        profileParse(nullptr, 0, &gProfile);
-    } else {
-        parseProfileFile(path);
+    bool named = path != nullptr && path[0] != '\0';
+    size_t size = 0;
+    const char* problem = named ? readFile(path, &size) : nullptr;
+    profileParse(reinterpret_cast<const char*>(gFileBuffer), problem == nullptr ? size : 0,
+                 &gProfile);
+    if (problem != nullptr) {
+        profileAddFileError(&gProfile, problem);
+    }
+    if (named) {
+        reportProfileErrors(path);
     }
     gState.profileValid = gProfile.errorCount == 0;
     for (uint32_t i = 0; i < gProfile.cameraCount; ++i) {
-        cameraPowerOn(&gCameras[i], &gProfile.cameras[i]);
+        SimCamera* camera = &gCameras[i];
+        memset(camera, 0, sizeof *camera);
+        camera->setup = &gProfile.cameras[i];
+        memcpy(camera->registers, camera->setup->registers, sizeof camera->registers);
+        memcpy(camera->flash, camera->setup->flash, sizeof camera->flash);
+        camera->openFailsLeft = camera->setup->openFails;
     }
 }
 
@@ -132,39 +147,129 @@ SimCamera* connectedCamera(KvxHandle handle) {
     return &gCameras[gState.current];
 }
 
-// A camera that does not answer yet: no connection, and no reboot either.
-int32_t openFault(SimCamera* camera) {
-    if (camera->openFailsLeft > 0) {
-        --camera->openFailsLeft;
-        return camera->setup->openFailStatus;
-    }
-    if (camera->rebootOpenFailsLeft > 0) {
-        --camera->rebootOpenFailsLeft;
-        return camera->setup->rebootOpenFailStatus;
-    }
-    return kStatusOk;
-}
-
+// A pending image runs at the first open after a close. The new firmware does not
+// know the old flash layout, so flash and calibration start empty; identity and
+// sequences survive.
 void connect(uint32_t index) {
     SimCamera* camera = &gCameras[index];
     if (!camera->presented) {
         camera->presented = true;
+        uint32_t release = camera->registers[kRegRelease];  // BCD digits print as decimal via %x
         tracePrint("sim: camera %u firmware", index + 1);
-        traceVersion(camera->running.version);
-        tracePrint(" released");
-        traceRelease(camera->running.release);
+        traceVersion(camera->registers[kRegVersion]);
+        tracePrint(" released %02x.%02x.%04x", release >> 24, (release >> 16) & 0xFF,
+                   release & 0xFFFF);
         traceEndLine();
     }
-    // Only ever set while connected, so there was a close since.
     if (camera->hasPending && !camera->setup->neverReboots) {
-        cameraReboot(camera);
+        camera->hasPending = false;
+        camera->armed = false;
+        camera->rebooted = true;
+        camera->registers[kRegVersion] = camera->pending.version;
+        camera->registers[kRegRelease] = camera->pending.release;
+        for (uint32_t i = 0; i < kProtectedCount; ++i) {
+            camera->registers[kProtectedRegisters[i]] = 0;
+            camera->flash[i] = 0;
+        }
         tracePrint("sim: camera %u rebooted into", index + 1);
-        traceVersion(camera->running.version);
+        traceVersion(camera->pending.version);
         traceEndLine();
     }
     gState.current = index;
     gState.connected = true;
     ++gState.generation;
+}
+
+int32_t rangeStatus(uint32_t address, uint32_t count) {
+    if (address >= kRegisterCount) {
+        return kStatusBadAddress;
+    }
+    return (count == 0 || count > kRegisterCount - address) ? kStatusBadCount : kStatusOk;
+}
+
+// What every register access must pass before it touches the registers.
+int32_t checkAccess(KvxHandle handle, bool write, uint32_t address, uint32_t count,
+                    SimCamera** camera) {
+    *camera = connectedCamera(handle);
+    if (*camera == nullptr) {
+        return kStatusNotConnected;
+    }
+    int32_t status = rangeStatus(address, count);
+    const ProfileCamera* setup = (*camera)->setup;
+    for (uint32_t i = setup->faultCount; status == kStatusOk && i-- > 0;) {  // the last line wins
+        const RegisterFault* fault = &setup->faults[i];
+        if (fault->write == write && (!fault->afterReboot || (*camera)->rebooted) &&
+            fault->address >= address && fault->address - address < count) {
+            status = fault->status;
+        }
+    }
+    return status;
+}
+
+bool isIdentity(uint32_t address) {
+    return address == kRegIdentity || address == kRegRelease || address == kRegVersion;
+}
+
+// Each attempt uses up the magic, whether the camera then runs it or not.
+int32_t runCommand(SimCamera* camera, uint32_t address, uint32_t value) {
+    bool armed = camera->armed;
+    camera->armed = false;
+    if (!armed) {
+        return kStatusNotArmed;
+    }
+    bool store = address == kRegFlashStore;
+    if (value != (store ? kFlashStoreCommand : kReloadCommand)) {
+        return kStatusBadCommand;
+    }
+    for (uint32_t i = 0; i < kProtectedCount; ++i) {
+        uint32_t* reg = &camera->registers[kProtectedRegisters[i]];
+        if (store) {
+            camera->flash[i] = *reg;
+        } else {
+            *reg = camera->flash[i];
+        }
+    }
+    if (store) {
+        tracePrint("sim: camera %u flash", gState.current + 1);
+        traceProtected(camera->flash);
+        traceEndLine();
+    }
+    return kStatusOk;
+}
+
+// Several words at once only for plain registers: commands and identity go one by one.
+int32_t writeRegisters(SimCamera* camera, uint32_t address, uint32_t count, const uint32_t* data) {
+    for (uint32_t i = 0; i < count && count > 1; ++i) {
+        uint32_t at = address + i;
+        if (isIdentity(at) || at == kRegFlashStore || at == kRegFlashMagic || at == kRegReload) {
+            return kStatusBadCount;
+        }
+    }
+    if (address == kRegFlashStore || address == kRegReload) {
+        return runCommand(camera, address, data[0]);
+    }
+    if (isIdentity(address)) {
+        return kStatusReadOnly;
+    }
+    if (address == kRegFlashMagic) {
+        camera->armed = data[0] == kFlashMagic;
+    }
+    memcpy(camera->registers + address, data, count * sizeof *data);
+    return kStatusOk;
+}
+
+bool sameFirmware(FirmwareId a, FirmwareId b) {
+    return a.version == b.version && a.release == b.release;
+}
+
+// 2.3.1 installs over 2.0.0 or over the patch; the patch over the 26.02.2013 release.
+bool accepts(const SimCamera* camera, FirmwareId image) {
+    FirmwareId running = {camera->registers[kRegVersion] & kVersionMask,
+                          camera->registers[kRegRelease]};
+    if (sameFirmware(image, kFirmware231)) {
+        return running.version == versionWord(2, 0, 0) || sameFirmware(running, kFirmwarePatch);
+    }
+    return sameFirmware(image, kFirmwarePatch) && running.release == releaseWord(26, 2, 2013);
 }
 
 // Sleeps out the rest after an interrupted sleep: a held-back Ctrl-C must not shorten a load.
@@ -181,36 +286,21 @@ void sleepMs(uint32_t ms) {
 #endif
 }
 
-int32_t readImage(const char* fileName, FirmwareId* image) {
-    size_t size = 0;
-    FileResult result = readFile(fileName, &size);
-    if (result == kFileMissing) {
-        return kStatusNoSuchFile;
-    }
-    if (result != kFileOk || imageParse(gFileBuffer, size, image) != kImageOk) {
-        return kStatusBadImage;
-    }
-    return kStatusOk;
-}
-
 void traceExitLine(uint32_t index) {
-    const SimCamera* camera = &gCameras[index];
-    uint32_t calibration[kProtectedCount];
-    for (uint32_t i = 0; i < kProtectedCount; ++i) {
-        calibration[i] = camera->registers[kProtectedRegisters[i]];
-    }
+    SimCameraView view;
+    simCameraView(index, &view);
     tracePrint("sim: camera %u exit running", index + 1);
-    traceVersion(camera->running.version);
+    traceVersion(view.running.version);
     tracePrint(" pending");
-    if (camera->hasPending) {
-        traceVersion(camera->pending.version);
+    if (view.hasPending) {
+        traceVersion(view.pending.version);
     } else {
         tracePrint(" none");
     }
     tracePrint(" registers");
-    traceProtected(calibration);
+    traceProtected(view.calibration);
     tracePrint(" flash");
-    traceProtected(camera->flash);
+    traceProtected(view.flash);
     traceEndLine();
 }
 
@@ -219,7 +309,11 @@ void traceExitLine(uint32_t index) {
 void simBeginCall(void) {
     if (!gState.loaded) {
         gState.loaded = true;
-        traceOpen(getenv("KVX_SIM_TRACE"));
+        const char* trace = getenv("KVX_SIM_TRACE");
+        gTrace = trace != nullptr && trace[0] != '\0' ? fopen(trace, "ab") : nullptr;  // "\n" ends
+        if (trace != nullptr && trace[0] != '\0' && gTrace == nullptr) {
+            fprintf(stderr, "KVX_SIM_TRACE: cannot open %s for appending\n", trace);
+        }
         loadProfile();
         if (!gExitHookRegistered) {
             gExitHookRegistered = true;
@@ -230,7 +324,7 @@ void simBeginCall(void) {
 }
 
 int32_t simCallFault(void) {
-    for (uint32_t i = 0; i < gProfile.callFaultCount; ++i) {
+    for (uint32_t i = gProfile.callFaultCount; i-- > 0;) {  // the last line wins
         if (gProfile.callFaults[i].call == gState.calls) {
             return gProfile.callFaults[i].status;
         }
@@ -238,6 +332,7 @@ int32_t simCallFault(void) {
     return kStatusOk;
 }
 
+// A camera that does not answer yet: no connection, and no reboot either.
 int32_t simOpen(KvxHandle* handle) {
     if (!gState.profileValid) {
         return kStatusProfileInvalid;
@@ -249,12 +344,18 @@ int32_t simOpen(KvxHandle* handle) {
     if (gState.advanceOnOpen && target + 1 < gProfile.cameraCount) {
         ++target;
     }
-    int32_t status = openFault(&gCameras[target]);
-    if (status == kStatusOk) {
-        connect(target);
-        *handle = currentHandle();
+    SimCamera* camera = &gCameras[target];
+    if (camera->openFailsLeft > 0) {
+        --camera->openFailsLeft;
+        return camera->setup->openFailStatus;
     }
-    return status;
+    if (camera->rebootOpenFailsLeft > 0) {
+        --camera->rebootOpenFailsLeft;
+        return camera->setup->rebootOpenFailStatus;
+    }
+    connect(target);
+    *handle = currentHandle();
+    return kStatusOk;
 }
 
 int32_t simClose(KvxHandle handle) {
@@ -270,39 +371,19 @@ int32_t simClose(KvxHandle handle) {
     return kStatusOk;
 }
 
-namespace {
-
-// What every register access must pass before it touches the register map.
-int32_t checkAccess(KvxHandle handle, bool write, uint32_t address, uint32_t count,
-                    SimCamera** camera) {
-    *camera = connectedCamera(handle);
-    if (*camera == nullptr) {
-        return kStatusNotConnected;
-    }
-    int32_t status = cameraCheckRange(address, count);
-    return status == kStatusOk ? cameraRegisterFault(*camera, write, address, count) : status;
-}
-
-}  // namespace
-
 int32_t simRead(KvxHandle handle, uint32_t address, uint32_t count, uint32_t* data) {
     SimCamera* camera = nullptr;
     int32_t status = checkAccess(handle, false, address, count, &camera);
-    return status == kStatusOk ? cameraRead(camera, address, count, data) : status;
+    if (status == kStatusOk) {
+        memcpy(data, camera->registers + address, count * sizeof *data);
+    }
+    return status;
 }
 
 int32_t simWrite(KvxHandle handle, uint32_t address, uint32_t count, const uint32_t* data) {
     SimCamera* camera = nullptr;
     int32_t status = checkAccess(handle, true, address, count, &camera);
-    if (status == kStatusOk) {
-        status = cameraWrite(camera, address, count, data);
-    }
-    if (status == kStatusOk && address == kRegFlashStore) {
-        tracePrint("sim: camera %u flash", gState.current + 1);
-        traceProtected(camera->flash);
-        traceEndLine();
-    }
-    return status;
+    return status == kStatusOk ? writeRegisters(camera, address, count, data) : status;
 }
 
 // Everything is checked before the transfer, so a refused image reports no progress.
@@ -311,12 +392,16 @@ int32_t simLoadFirmware(KvxHandle handle, const char* fileName, KvxProgressCallb
     if (camera == nullptr) {
         return kStatusNotConnected;
     }
+    size_t size = 0;
+    const char* problem = readFile(fileName, &size);
     FirmwareId image = {0, 0};
-    int32_t status = readImage(fileName, &image);
-    if (status != kStatusOk) {
-        return status;
+    if (problem == kNoSuchFile) {
+        return kStatusNoSuchFile;
     }
-    if (!cameraAccepts(camera, image)) {
+    if (problem != nullptr || imageParse(gFileBuffer, size, &image) != kImageOk) {
+        return kStatusBadImage;
+    }
+    if (!accepts(camera, image)) {
         return kStatusImageRefused;
     }
     uint32_t loadMs = camera->setup->loadMs;
@@ -334,6 +419,26 @@ int32_t simLoadFirmware(KvxHandle handle, const char* fileName, KvxProgressCallb
     return kStatusOk;
 }
 
+void tracePrint(const char* format, ...) {
+    if (gTrace != nullptr) {
+        va_list args;
+        va_start(args, format);
+        vfprintf(gTrace, format, args);
+        va_end(args);
+    }
+}
+
+void traceEndLine(void) {
+    if (gTrace != nullptr) {
+        fputc('\n', gTrace);
+        fflush(gTrace);
+    }
+}
+
+bool simRangeValid(uint32_t address, uint32_t count) {
+    return rangeStatus(address, count) == kStatusOk;
+}
+
 bool simCameraView(uint32_t index, SimCameraView* view) {
     if (index >= gProfile.cameraCount || view == nullptr) {
         return false;
@@ -344,7 +449,7 @@ bool simCameraView(uint32_t index, SimCameraView* view) {
         view->calibration[i] = camera->registers[kProtectedRegisters[i]];
     }
     memcpy(view->flash, camera->flash, sizeof view->flash);
-    view->running = camera->running;
+    view->running = FirmwareId{camera->registers[kRegVersion], camera->registers[kRegRelease]};
     view->hasPending = camera->hasPending;
     view->pending = camera->hasPending ? camera->pending : FirmwareId{0, 0};
     return true;

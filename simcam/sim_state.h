@@ -1,5 +1,5 @@
-// Process-wide state of the simulated library: profile, cameras, connection
-// and call count. Internal: the exported functions and the tests use it.
+// Process-wide state of the simulated library: profile, cameras, connection,
+// call count and trace. Internal: the exported functions and the tests use it.
 #ifndef SIMCAM_SIM_STATE_H
 #define SIMCAM_SIM_STATE_H
 
@@ -22,18 +22,29 @@ struct SimCameraView {
 void simBeginCall(void);
 /// The status fail-call injects into the current call, or 0.
 int32_t simCallFault(void);
+/// Connects to the camera plugged in, first running a pending image; 0 or the failure.
 int32_t simOpen(KvxHandle* handle);
 /// Drops the link behind handle; 0, or not connected.
 int32_t simClose(KvxHandle handle);
+/// Reads count registers from address into data; 0 or the failure.
 int32_t simRead(KvxHandle handle, uint32_t address, uint32_t count, uint32_t* data);
+/// Writes count registers from address, running flash commands; 0 or the failure.
 int32_t simWrite(KvxHandle handle, uint32_t address, uint32_t count, const uint32_t* data);
+/// Checks and loads the image fileName, which then waits for the reboot; 0 or the failure.
 int32_t simLoadFirmware(KvxHandle handle, const char* fileName, KvxProgressCallback progress);
+/// Whether address..address + count - 1 lie within the register map.
+bool simRangeValid(uint32_t address, uint32_t count);
+/// The state of camera index (0 = first of the profile); false past the last one.
+bool simCameraView(uint32_t index, SimCameraView* view);
+
+/// Adds to the current line of the trace (KVX_SIM_TRACE), if there is one.
+SIMCAM_PRINTF_LIKE(1, 2) void tracePrint(const char* format, ...);
+/// Ends the current trace line and flushes it, so a crash keeps what came before.
+void traceEndLine(void);
 
 /// Writes the exit line of every camera presented and closes the trace;
 /// registered with atexit on the first call.
 void simFinish(void);
-/// The state of camera index (0 = first of the profile); false past the last one.
-bool simCameraView(uint32_t index, SimCameraView* view);
 /// For tests only: forgets everything, as if the process had just started,
 /// so the next call reads the environment again. No exit lines are written.
 void simReset(void);

@@ -1,7 +1,10 @@
 // Firmware image format: what mkfirmware writes parses back, and every kind
 // of damage is caught without reading outside the buffer.
 #include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
 
+#include <string>
 #include <vector>
 
 #include "simcam/image.h"
@@ -9,9 +12,9 @@
 
 namespace {
 
-std::vector<uint8_t> build(FirmwareId id) {
+std::vector<uint8_t> build(FirmwareId id, uint32_t payload = kImagePayloadSize) {
     std::vector<uint8_t> image(kImageMaxSize);
-    image.resize(imageBuild(id, kImagePayloadSize, image.data(), image.size()));
+    image.resize(imageBuild(id, payload, image.data(), image.size()));
     return image;
 }
 
@@ -32,23 +35,46 @@ TEST(FirmwareImage, checksum_is_the_common_crc32) {
     EXPECT_EQ(crc32(text, sizeof text), 0xCBF43926u);
 }
 
+TEST(FirmwareImage, is_one_header_line_and_its_payload) {
+    std::vector<uint8_t> image = build(kFirmware231);
+    std::string text(image.begin(), image.end());
+    ASSERT_EQ(text.size(), 39u + kImagePayloadSize);
+    EXPECT_EQ(text.substr(0, 9), "KVXFWIMG ");
+    EXPECT_EQ(text.substr(17, 22), " 2.3.1 28.10.2015 256\n");
+    EXPECT_EQ(strtoul(text.substr(9, 8).c_str(), nullptr, 16), crc32(image.data() + 18, 21 + 256));
+}
+
+// An image whose header line is "KVXFWIMG <crc> " and rest, with the right checksum.
+std::vector<uint8_t> withHeader(const std::string& rest, size_t payload = 4) {
+    std::string body = rest + std::string(payload, 'p');
+    char crc[9];
+    snprintf(crc, sizeof crc, "%08x",
+             crc32(reinterpret_cast<const uint8_t*>(body.data()), body.size()));
+    std::string text = std::string("KVXFWIMG ") + crc + " " + body;
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
 TEST(FirmwareImage, each_kind_of_damage_is_told_apart) {
     std::vector<uint8_t> good = build(kFirmwarePatch);
-    std::vector<uint8_t> image = good;
-    image[0] ^= 1;
-    EXPECT_EQ(parse(image), kImageBadMagic);
-    image = good;
-    image[100] ^= 0x40;
-    EXPECT_EQ(parse(image), kImageBadChecksum);
-    image = good;
-    image[11] = 1;
-    EXPECT_EQ(parse(image), kImageBadHeader);
-    image = good;
-    image.push_back(0);
-    EXPECT_EQ(parse(image), kImageBadLength);
-    image = good;
-    image[19] = 0xFF;  // payload length far beyond any image
-    EXPECT_EQ(parse(image), kImageBadLength);
+    auto with = [&good](size_t at, char c) {
+        std::vector<uint8_t> image = good;
+        image[at] = static_cast<uint8_t>(c);
+        return parse(image);
+    };
+    EXPECT_EQ(with(0, 'k'), kImageBadMagic);
+    EXPECT_EQ(with(100, 'x'), kImageBadChecksum);
+    EXPECT_EQ(with(18, '1'), kImageBadChecksum) << "the version is covered too";
+    EXPECT_EQ(with(9, 'A'), kImageBadHeader) << "the checksum in lower case only";
+    EXPECT_EQ(parse(withHeader("0.0.0 27.08.2014 4\n")), kImageOk);
+    EXPECT_EQ(parse(withHeader("32.0.0 27.08.2014 4\n")), kImageBadHeader);
+    EXPECT_EQ(parse(withHeader("0.0.0 31.02.2014 4\n")), kImageBadHeader);
+    EXPECT_EQ(parse(withHeader("0.0.00 27.08.2014 4\n")), kImageBadHeader) << "one way to write";
+    EXPECT_EQ(parse(withHeader("0.0.0 27.8.2014 4\n")), kImageBadHeader);
+    EXPECT_EQ(parse(withHeader("0.0.0 27.08.2014  4\n")), kImageBadHeader);
+    EXPECT_EQ(parse(withHeader("0.0.0 27.08.2014 5\n")), kImageTruncated);
+    EXPECT_EQ(parse(withHeader("0.0.0 27.08.2014 3\n")), kImageBadLength);
+    EXPECT_EQ(parse(withHeader("0.0.0 27.08.2014 65495\n", 65495)), kImageOk) << "65536 bytes";
+    EXPECT_EQ(parse(withHeader("0.0.0 27.08.2014 65496\n", 65496)), kImageBadLength);
 }
 
 TEST(FirmwareImage, february_29_only_in_leap_years) {
@@ -75,7 +101,7 @@ TEST_F(FirmwareFiles, the_writer_produces_both_images_under_their_release_names)
     ASSERT_EQ(parse(std::vector<uint8_t>(patch.begin(), patch.end()), &id), kImageOk);
     EXPECT_EQ(id.version, 0u);
     EXPECT_EQ(id.release, 0x27082014u);
-    EXPECT_EQ(readText(kImage231).size(), 24u + kImagePayloadSize);
+    EXPECT_EQ(readText(kImage231).size(), 39u + kImagePayloadSize);
 }
 
 }  // namespace

@@ -11,8 +11,10 @@ namespace {
 
 constexpr int ADDRESSES[] = {26, 27, 28, 29, 30, 31, 32, 120, 121, 122, 123, 124, 125, 126};
 
+// One file per test: CTest runs the tests of this binary side by side.
 std::string path() {
-    return testing::TempDir() + "q713_transcript.txt";
+    return testing::TempDir() + "q713_" +
+           testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt";
 }
 
 // The heading and fourteen rows with the values first, first + 1, ...

@@ -3,6 +3,7 @@
 #include "simcam/image.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 const KnownImage kKnownImages[2] = {
@@ -24,17 +25,22 @@ int writeHeader(char* out, uint32_t crc, FirmwareId id, uint32_t length) {
 
 }  // namespace
 
+// Four bits at a time from a 16-entry table: cheap, and still zlib's CRC-32.
 uint32_t crc32(const uint8_t* data, size_t size) {
+    static const uint32_t kNibble[16] = {0x00000000, 0x1DB71064, 0x3B6E20C8, 0x26D930AC,
+                                         0x76DC4190, 0x6B6B51F4, 0x4DB26158, 0x5005713C,
+                                         0xEDB88320, 0xF00F9344, 0xD6D6A3E8, 0xCB61B38C,
+                                         0x9B64C2B0, 0x86D3D2D4, 0xA00AE278, 0xBDBDF21C};
     uint32_t crc = 0xFFFFFFFFu;
     for (size_t i = 0; i < size; ++i) {
         crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-        }
+        crc = (crc >> 4) ^ kNibble[crc & 0xF];
+        crc = (crc >> 4) ^ kNibble[crc & 0xF];
     }
     return ~crc;
 }
 
+// The fields are read leniently; writing them again the one way then catches any oddity.
 ImageStatus imageParse(const uint8_t* data, size_t size, FirmwareId* id) {
     if (data == nullptr || size < 9) {
         return kImageTruncated;
@@ -50,15 +56,21 @@ ImageStatus imageParse(const uint8_t* data, size_t size, FirmwareId* id) {
     char header[kMaxHeader + 1];
     memcpy(header, data, headerSize);
     header[headerSize] = '\0';
-    unsigned crc = 0;
-    unsigned length = 0;
-    char version[16];
-    char release[16];
+    char* fields[5];  // magic, checksum, version, release, length
+    char* rest = header;
+    for (char*& field : fields) {
+        field = rest;
+        rest += strcspn(rest, " \n");
+        if (*rest != '\0') {
+            *rest++ = '\0';
+        }
+    }
+    uint32_t crc = static_cast<uint32_t>(strtoul(fields[1], nullptr, 16));
+    uint32_t length = static_cast<uint32_t>(strtoul(fields[4], nullptr, 10));
     char again[kMaxHeader + 1];
-    if (sscanf(header, "KVXFWIMG %8x %15s %15s %5u", &crc, version, release, &length) != 4 ||
-        !parseVersion(version, &id->version) || !parseRelease(release, &id->release) ||
+    if (!parseVersion(fields[2], &id->version) || !parseRelease(fields[3], &id->release) ||
         writeHeader(again, crc, *id, length) != static_cast<int>(headerSize) ||
-        strcmp(again, header) != 0) {
+        memcmp(again, data, headerSize) != 0) {
         return kImageBadHeader;
     }
     if (size > kImageMaxSize || headerSize + length > kImageMaxSize || size > headerSize + length) {

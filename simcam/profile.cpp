@@ -1,5 +1,5 @@
 // Parser for camera profiles, one line at a time through the C library's own
-// scanners (sscanf, strtoll). Every bad line is recorded with its line number.
+// scanners (strspn, strtoll). Every bad line is recorded with its line number.
 #include "simcam/profile.h"
 
 #include <errno.h>
@@ -174,32 +174,47 @@ void apply(Parser* p, Setting setting, uint32_t index, const char* word, const i
     }
 }
 
-// "key = values" or "key number = values", the words split by sscanf.
+const char kBlanks[] = " \t\v\f";
+
+// Cuts the next blank-separated word off the front of *rest; "" when none is left.
+char* nextWord(char** rest) {
+    char* word = *rest + strspn(*rest, kBlanks);
+    char* end = word + strcspn(word, kBlanks);
+    *rest = *end != '\0' ? end + 1 : end;
+    *end = '\0';
+    return word;
+}
+
+// "key = values" or "key number = values".
 void parseSetting(Parser* p, char* line) {
-    char* equals = strchr(line, '=');
-    if (equals == nullptr) {
+    char* right = strchr(line, '=');
+    if (right == nullptr) {
         return fail(p, "expected 'key = value', found '%s'", line);
     }
-    *equals = '\0';
-    char name[32];
-    char index[32];
-    char words[3][64];
-    int names = sscanf(line, "%31s %31s %1s", name, index, words[0]);
-    int values = sscanf(equals + 1, "%63s %63s %63s", words[0], words[1], words[2]);
+    *right++ = '\0';
+    char* name = nextWord(&line);
+    char* index = nextWord(&line);
+    int names = name[0] == '\0' ? 0 : index[0] == '\0' ? 1 : nextWord(&line)[0] == '\0' ? 2 : 3;
+    char* words[3] = {nextWord(&right), nextWord(&right), nextWord(&right)};
+    uint32_t values = 0;
+    while (values < 3 && words[values][0] != '\0') {
+        ++values;
+    }
     const Key* key = nullptr;
+    size_t length = strlen(name);
     for (const Key& candidate : kKeys) {
-        size_t length = strcspn(candidate.syntax, " ");
-        key = names >= 1 && strlen(name) == length && strncmp(candidate.syntax, name, length) == 0
-                  ? &candidate
-                  : key;
+        if (key == nullptr && strncmp(candidate.syntax, name, length) == 0 &&
+            candidate.syntax[length] == ' ') {
+            key = &candidate;
+        }
     }
     if (key == nullptr) {
-        return fail(p, "unknown key '%s'", names >= 1 ? name : "");
+        return fail(p, "unknown key '%s'", name);
     }
     if (key->setting != kFailCall && p->camera == nullptr) {
         return fail(p, "'%s' outside a [camera] section", name);
     }
-    if (names != (key->index != nullptr ? 2 : 1) || values != static_cast<int>(key->valueCount)) {
+    if (names != (key->index != nullptr ? 2 : 1) || values != key->valueCount) {
         return fail(p, "expected '%s'", key->syntax);
     }
     int64_t v[2] = {0, 0};

@@ -2,24 +2,32 @@
 // them; only real calendar days pass, 29 February only in leap years.
 #include "simcam/register_map.h"
 
-#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 namespace {
 
-// "a.b.c", nothing else: digits only, so sscanf sees no signs or blanks.
-bool dotted(const char* text, bool year, unsigned* v) {
-    int used = 0;
-    int parts = year ? sscanf(text, "%2u.%2u.%4u%n", &v[0], &v[1], &v[2], &used)
-                     : sscanf(text, "%2u.%2u.%2u%n", &v[0], &v[1], &v[2], &used);
-    return strspn(text, "0123456789.") == strlen(text) && parts == 3 && text[used] == '\0';
+// "a.b.c" of decimal digits, at most two in a and b and lastDigits in c, nothing else.
+bool dotted(const char* text, size_t lastDigits, unsigned* v) {
+    for (int i = 0; i < 3; ++i) {
+        size_t digits = strspn(text, "0123456789");
+        if (digits == 0 || digits > (i == 2 ? lastDigits : 2)) {
+            return false;
+        }
+        v[i] = static_cast<unsigned>(strtoul(text, nullptr, 10));
+        text += digits;
+        if (*text++ != (i == 2 ? '\0' : '.')) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
 
 bool parseVersion(const char* text, uint32_t* word) {
     unsigned v[3];
-    if (!dotted(text, false, v) || v[0] > kMaxMajor || v[1] > kMaxMinor || v[2] > kMaxNonfunc) {
+    if (!dotted(text, 2, v) || v[0] > kMaxMajor || v[1] > kMaxMinor || v[2] > kMaxNonfunc) {
         return false;
     }
     *word = versionWord(v[0], v[1], v[2]);
@@ -29,7 +37,7 @@ bool parseVersion(const char* text, uint32_t* word) {
 bool parseRelease(const char* text, uint32_t* word) {
     static const unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     unsigned v[3];
-    if (!dotted(text, true, v) || v[2] < 1000 || v[1] < 1 || v[1] > 12) {
+    if (!dotted(text, 4, v) || v[2] < 1000 || v[1] < 1 || v[1] > 12) {
         return false;
     }
     bool leap = v[2] % 4 == 0 && (v[2] % 100 != 0 || v[2] % 400 == 0);

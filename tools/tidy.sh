@@ -9,7 +9,7 @@ tidy=${CLANG_TIDY:-$(command -v clang-tidy-14 || command -v clang-tidy || echo c
 # Configuring writes build/default/compile_commands.json.
 cmake --preset default >/dev/null
 log=build/default/clang-tidy.log
-files=$(ls camera/*.cpp calibration/*.cpp console/*.cpp workflow/*.cpp)
+files=$(ls camera/*.cpp calibration/*.cpp console/*.cpp workflow/*.cpp restore/*.cpp)
 # .clang-tidy makes every warning an error, so a finding fails its file.
 status=0
 printf '%s\n' $files | xargs -P 2 -n 1 "$tidy" -p build/default --quiet >"$log" 2>&1 || status=1

@@ -20,7 +20,7 @@ int32_t recordProgress(int32_t status, uint8_t percentage) {
 
 using FirmwareLoad = SimcamTest;
 
-TEST_F(FirmwareLoad, each_kind_of_bad_file_has_its_own_status) {
+TEST_F(FirmwareLoad, EachKindOfBadFileHasItsOwnStatus) {
     writeImages();
     std::string good = readText(kImage231);
     writeText("corrupt.bin", good.substr(0, 100) + char(good[100] ^ 1) + good.substr(101));
@@ -39,7 +39,7 @@ TEST_F(FirmwareLoad, each_kind_of_bad_file_has_its_own_status) {
         << corrupt << " " << refused << " " << closed;
 }
 
-TEST_F(FirmwareLoad, an_accepted_image_reports_progress_20_to_100) {
+TEST_F(FirmwareLoad, AnAcceptedImageReportsProgress20To100) {
     writeImages();
     KvxHandle camera = open();
     gProgress.clear();
@@ -53,7 +53,7 @@ TEST_F(FirmwareLoad, an_accepted_image_reports_progress_20_to_100) {
     EXPECT_TRUE(gProgress.empty()) << "a refused image is not transferred";
 }
 
-TEST_F(FirmwareLoad, load_ms_spreads_the_load_over_its_progress_reports) {
+TEST_F(FirmwareLoad, LoadMsSpreadsTheLoadOverItsProgressReports) {
     useProfile("[camera]\nload-ms = 250\n");
     writeImages();
     KvxHandle camera = open();
@@ -80,7 +80,7 @@ struct Acceptance {
 
 class FirmwareAcceptance : public SimcamTest, public ::testing::WithParamInterface<Acceptance> {};
 
-TEST_P(FirmwareAcceptance, follows_the_upgrade_paths) {
+TEST_P(FirmwareAcceptance, FollowsTheUpgradePaths) {
     useProfile(std::string("[camera]\n") + GetParam().running);
     writeImages();
     KvxHandle camera = open();
@@ -91,24 +91,22 @@ TEST_P(FirmwareAcceptance, follows_the_upgrade_paths) {
 INSTANTIATE_TEST_SUITE_P(
     FirmwareLoad, FirmwareAcceptance,
     ::testing::Values(
-        Acceptance{"on_2_0_0", "firmware = 2.0.0\nrelease = 14.11.2013\n", true, false},
-        Acceptance{"on_2_0_0_of_26_02_2013", "firmware = 2.0.0\nrelease = 26.02.2013\n", true,
-                   true},
-        Acceptance{"on_26_02_2013_release", "firmware = 1.4.2\nrelease = 26.02.2013\n", false,
-                   true},
-        Acceptance{"on_the_patch", "firmware = 0.0.0\nrelease = 27.08.2014\n", true, false},
-        Acceptance{"on_a_later_0_0_0", "firmware = 0.0.0\nrelease = 28.08.2014\n", false, false},
-        Acceptance{"on_2_0_1", "firmware = 2.0.1\nrelease = 14.11.2013\n", false, false},
-        Acceptance{"on_2_0_0_with_high_bits_set",
-                   "register 56 = 0xABCD1000\nrelease = 14.11.2013\n", true, false},
-        Acceptance{"on_high_bits_and_26_02_2013",
+        Acceptance{"On200", "firmware = 2.0.0\nrelease = 14.11.2013\n", true, false},
+        Acceptance{"On200Of20130226", "firmware = 2.0.0\nrelease = 26.02.2013\n", true, true},
+        Acceptance{"OnThe20130226Release", "firmware = 1.4.2\nrelease = 26.02.2013\n", false, true},
+        Acceptance{"OnThePatch", "firmware = 0.0.0\nrelease = 27.08.2014\n", true, false},
+        Acceptance{"OnALater000", "firmware = 0.0.0\nrelease = 28.08.2014\n", false, false},
+        Acceptance{"On201", "firmware = 2.0.1\nrelease = 14.11.2013\n", false, false},
+        Acceptance{"On200WithHighBitsSet", "register 56 = 0xABCD1000\nrelease = 14.11.2013\n", true,
+                   false},
+        Acceptance{"OnHighBitsAndThe20130226Release",
                    "register 56 = 0x80001000\nrelease = 26.02.2013\n", true, true},
-        Acceptance{"on_2_3_1", "firmware = 2.3.1\nrelease = 28.10.2015\n", false, false}),
+        Acceptance{"On231", "firmware = 2.3.1\nrelease = 28.10.2015\n", false, false}),
     [](const ::testing::TestParamInfo<Acceptance>& test) { return std::string(test.param.name); });
 
 using Reboot = SimcamTest;
 
-TEST_F(Reboot, a_loaded_image_runs_only_after_close_and_open) {
+TEST_F(Reboot, ALoadedImageRunsOnlyAfterCloseAndOpen) {
     writeImages();
     KvxHandle camera = open();
     uint32_t identity = read(camera, 1);
@@ -126,7 +124,7 @@ TEST_F(Reboot, a_loaded_image_runs_only_after_close_and_open) {
     EXPECT_EQ(read(camera, 134), offset);
 }
 
-TEST_F(Reboot, calibration_and_flash_start_empty_in_the_new_firmware) {
+TEST_F(Reboot, CalibrationAndFlashStartEmptyInTheNewFirmware) {
     writeImages();
     KvxHandle camera = update(open(), kImage231);
     for (uint32_t address : {26u, 29u, 32u, 120u, 126u}) {
@@ -138,7 +136,7 @@ TEST_F(Reboot, calibration_and_flash_start_empty_in_the_new_firmware) {
     EXPECT_EQ(read(camera, 26), 0u) << "the flash was erased";
 }
 
-TEST_F(Reboot, the_patch_opens_the_way_to_2_3_1) {
+TEST_F(Reboot, ThePatchOpensTheWayTo231) {
     useProfile("[camera]\nfirmware = 1.4.2\nrelease = 26.02.2013\n");
     writeImages();
     KvxHandle camera = open();
@@ -149,7 +147,7 @@ TEST_F(Reboot, the_patch_opens_the_way_to_2_3_1) {
     EXPECT_EQ(read(camera, 56), 0x10C1u);
 }
 
-TEST_F(Reboot, never_reboots_keeps_the_old_firmware_and_the_same_camera) {
+TEST_F(Reboot, NeverRebootsKeepsTheOldFirmwareAndTheSameCamera) {
     useProfile("[camera]\nnever-reboots = 1\nserial = 1\n[camera]\nserial = 2\n");
     useTrace();
     writeImages();
@@ -170,7 +168,7 @@ TEST_F(Reboot, never_reboots_keeps_the_old_firmware_and_the_same_camera) {
     }
 }
 
-TEST_F(Reboot, reboot_open_fails_delays_each_restart) {
+TEST_F(Reboot, RebootOpenFailsDelaysEachRestart) {
     useProfile("[camera]\nreboot-open-fails = 1 -4\n");
     writeImages();
     KvxHandle camera = open();

@@ -23,19 +23,19 @@ ImageStatus parse(const std::vector<uint8_t>& image, FirmwareId* id = nullptr) {
     return imageParse(image.data(), image.size(), id != nullptr ? id : &ignored);
 }
 
-TEST(FirmwareImage, a_built_image_parses_back_to_its_version_and_release) {
+TEST(FirmwareImage, ABuiltImageParsesBackToItsVersionAndRelease) {
     FirmwareId id = {0, 0};
     ASSERT_EQ(parse(build(kFirmware231), &id), kImageOk);
     EXPECT_EQ(id.version, 0x10C1u);
     EXPECT_EQ(id.release, 0x28102015u);
 }
 
-TEST(FirmwareImage, checksum_is_the_common_crc32) {
+TEST(FirmwareImage, ChecksumIsTheCommonCrc32) {
     const uint8_t text[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
     EXPECT_EQ(crc32(text, sizeof text), 0xCBF43926u);
 }
 
-TEST(FirmwareImage, is_one_header_line_and_its_payload) {
+TEST(FirmwareImage, IsOneHeaderLineAndItsPayload) {
     std::vector<uint8_t> image = build(kFirmware231);
     std::string text(image.begin(), image.end());
     ASSERT_EQ(text.size(), 39u + kImagePayloadSize);
@@ -54,7 +54,7 @@ std::vector<uint8_t> withHeader(const std::string& rest, size_t payload = 4) {
     return std::vector<uint8_t>(text.begin(), text.end());
 }
 
-TEST(FirmwareImage, each_kind_of_damage_is_told_apart) {
+TEST(FirmwareImage, EachKindOfDamageIsToldApart) {
     std::vector<uint8_t> good = build(kFirmwarePatch);
     auto with = [&good](size_t at, char c) {
         std::vector<uint8_t> image = good;
@@ -77,14 +77,14 @@ TEST(FirmwareImage, each_kind_of_damage_is_told_apart) {
     EXPECT_EQ(parse(withHeader("0.0.0 27.08.2014 65496\n", 65496)), kImageBadLength);
 }
 
-TEST(FirmwareImage, february_29_only_in_leap_years) {
+TEST(FirmwareImage, February29OnlyInLeapYears) {
     EXPECT_EQ(parse(build({0x10C1, 0x29022000})), kImageOk);
     EXPECT_EQ(parse(build({0x10C1, 0x29022016})), kImageOk);
     EXPECT_EQ(parse(build({0x10C1, 0x29022015})), kImageBadHeader);
     EXPECT_EQ(parse(build({0x10C1, 0x29022100})), kImageBadHeader);
 }
 
-TEST(FirmwareImage, every_truncation_is_rejected_within_the_buffer) {
+TEST(FirmwareImage, EveryTruncationIsRejectedWithinTheBuffer) {
     std::vector<uint8_t> good = build(kFirmware231);
     for (size_t size = 0; size < good.size(); ++size) {
         std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<long>(size));
@@ -94,7 +94,7 @@ TEST(FirmwareImage, every_truncation_is_rejected_within_the_buffer) {
 
 using FirmwareFiles = SimcamTest;
 
-TEST_F(FirmwareFiles, the_writer_produces_both_images_under_their_release_names) {
+TEST_F(FirmwareFiles, TheWriterProducesBothImagesUnderTheirReleaseNames) {
     writeImages();
     FirmwareId id = {0, 0};
     std::string patch = readText(kImagePatch);

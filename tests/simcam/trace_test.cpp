@@ -15,7 +15,7 @@ const std::string kBuiltInCalibration =
 
 using Trace = SimcamTest;
 
-TEST_F(Trace, records_each_call_and_camera_event_in_the_documented_format) {
+TEST_F(Trace, RecordsEachCallAndCameraEventInTheDocumentedFormat) {
     useProfile("[camera]\nopen-fails = 1 -3\nread-fails = 26 -7\n");
     useTrace();
     writeImages();
@@ -50,7 +50,7 @@ TEST_F(Trace, records_each_call_and_camera_event_in_the_documented_format) {
                             }));
 }
 
-TEST_F(Trace, register_ranges_show_their_count) {
+TEST_F(Trace, RegisterRangesShowTheirCount) {
     useTrace();
     KvxHandle camera = open();
     uint32_t words[2] = {0xA, 0xB};
@@ -63,7 +63,7 @@ TEST_F(Trace, register_ranges_show_their_count) {
     EXPECT_EQ(lines[4], "KVXreadRegister 600 x2 -> 0 0xa 0xb");
 }
 
-TEST_F(Trace, process_exit_writes_one_line_per_camera_presented) {
+TEST_F(Trace, ProcessExitWritesOneLinePerCameraPresented) {
     useProfile("[camera]\n[camera]\nregister 26 = 0x77\n[camera]\n");
     useTrace();
     writeImages();

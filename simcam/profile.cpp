@@ -48,8 +48,8 @@ enum Setting {
     kRebootOpenFails,
     kReadFails,
     kWriteFails,
-    kReadFailsAfterReboot,
-    kWriteFailsAfterReboot,
+    kLateReadFails,  // read-fails-after-reboot
+    kLateWriteFails,
     kLoadMs,
     kNeverReboots,
     kFailCall
@@ -76,16 +76,8 @@ const Key kKeys[] = {
     {"reboot-open-fails = N STATUS", kRebootOpenFails, nullptr, 2, {&kUnsigned, &kStatus}},
     {"read-fails = A STATUS", kReadFails, nullptr, 2, {&kAddress, &kStatus}},
     {"write-fails = A STATUS", kWriteFails, nullptr, 2, {&kAddress, &kStatus}},
-    {"read-fails-after-reboot = A STATUS",
-     kReadFailsAfterReboot,
-     nullptr,
-     2,
-     {&kAddress, &kStatus}},
-    {"write-fails-after-reboot = A STATUS",
-     kWriteFailsAfterReboot,
-     nullptr,
-     2,
-     {&kAddress, &kStatus}},
+    {"read-fails-after-reboot = A STATUS", kLateReadFails, nullptr, 2, {&kAddress, &kStatus}},
+    {"write-fails-after-reboot = A STATUS", kLateWriteFails, nullptr, 2, {&kAddress, &kStatus}},
     {"load-ms = N", kLoadMs, nullptr, 1, {&kMilliseconds}},
     {"never-reboots = 0|1", kNeverReboots, nullptr, 1, {&kFlag}},
     {"fail-call = N STATUS", kFailCall, nullptr, 2, {&kCallNumber, &kStatus}},
@@ -132,7 +124,7 @@ void apply(Parser* p, Setting setting, uint32_t index, const char* word, const i
     uint32_t* identity = c != nullptr ? &c->registers[kRegIdentity] : nullptr;
     uint32_t first = static_cast<uint32_t>(v[0]);
     int32_t status = static_cast<int32_t>(v[1]);
-    bool write = setting == kWriteFails || setting == kWriteFailsAfterReboot;
+    bool write = setting == kWriteFails || setting == kLateWriteFails;
     int slot = -1;
     for (uint32_t i = 0; i < kProtectedCount; ++i) {
         slot = kProtectedRegisters[i] == index ? static_cast<int>(i) : slot;
@@ -157,11 +149,11 @@ void apply(Parser* p, Setting setting, uint32_t index, const char* word, const i
     } else if (setting == kOpenFails || setting == kRebootOpenFails) {
         *(setting == kOpenFails ? &c->openFails : &c->rebootOpenFails) = first;
         *(setting == kOpenFails ? &c->openFailStatus : &c->rebootOpenFailStatus) = status;
-    } else if (setting >= kReadFails && setting <= kWriteFailsAfterReboot) {
+    } else if (setting >= kReadFails && setting <= kLateWriteFails) {
         if (c->faultCount == kMaxRegisterFaults) {
             fail(p, "more than %u register faults for this camera", kMaxRegisterFaults);
         } else {
-            c->faults[c->faultCount++] = {first, status, write, setting >= kReadFailsAfterReboot};
+            c->faults[c->faultCount++] = {first, status, write, setting >= kLateReadFails};
         }
     } else if (setting == kLoadMs) {
         c->loadMs = first;

@@ -310,9 +310,11 @@ void simBeginCall(void) {
     if (!gState.loaded) {
         gState.loaded = true;
         const char* trace = getenv("KVX_SIM_TRACE");
-        gTrace = trace != nullptr && trace[0] != '\0' ? fopen(trace, "ab") : nullptr;  // "\n" ends
-        if (trace != nullptr && trace[0] != '\0' && gTrace == nullptr) {
-            fprintf(stderr, "KVX_SIM_TRACE: cannot open %s for appending\n", trace);
+        if (trace != nullptr && trace[0] != '\0') {
+            gTrace = fopen(trace, "ab");  // binary: "\n" line ends on every platform
+            if (gTrace == nullptr) {
+                fprintf(stderr, "KVX_SIM_TRACE: cannot open %s for appending\n", trace);
+            }
         }
         loadProfile();
         if (!gExitHookRegistered) {

@@ -25,6 +25,7 @@ COMMAND = sys.argv[4:]
 WINDOWS = os.environ.get("Q713_WINDOWS") == "1"
 FINAL_REBOOT = "(note the blinking LEDs)."
 FIRST_REBOOT = "when it is up again."
+REACTION = 0.2  # seconds
 failures = []
 
 
@@ -68,14 +69,23 @@ class Screen:
             self.read(max(0.05, deadline - time.monotonic()))
         return self.text().strip() == before
 
+    # A person needs a moment to react to what appeared; without it the test
+    # could type between the prompt and the discard of keys typed before it.
     def send(self, keys):
+        time.sleep(REACTION)
         self.child.send(keys)
 
     def interrupt(self):
+        time.sleep(REACTION)
         self.child.sendintr()
 
     def end_input(self):
+        time.sleep(REACTION)
         self.child.sendeof()
+
+    def hang_up(self):
+        time.sleep(REACTION)
+        self.child.kill(signal.SIGHUP)
 
     def ends(self):
         """The exit status and the signal that ended the tool."""
@@ -128,7 +138,7 @@ def check(condition, what):
 
 def still_waiting(screen, what):
     """Nothing more comes and the camera is left alone: the tool waits at the prompt."""
-    if not check(screen.quiet(1), what + ": went on with " + repr(screen.rest())):
+    if not check(screen.quiet(0.5), what + ": went on with " + repr(screen.rest())):
         return False
     return check(calls(screen)[-1].startswith("KVXclose"), what + ": the camera was reconnected")
 
@@ -159,7 +169,7 @@ def one_line_answers_one_reboot_prompt():
 
 
 def interrupt_during_a_load_waits_for_it(name, interrupt):
-    screen = start(name, sample("fw200.txt", "load-ms = 1500"))
+    screen = start(name, sample("fw200.txt", "load-ms = 1000"))
     screen.expect("Loading firmware")
     screen.expect("percentage")  # the transfer is under way
     interrupt(screen)
@@ -203,7 +213,7 @@ def main():
     if not WINDOWS:
         checks += [
             ("hangup during a load", lambda: interrupt_during_a_load_waits_for_it(
-                "hangup_during_load", lambda screen: screen.child.kill(signal.SIGHUP))),
+                "hangup_during_load", lambda screen: screen.hang_up())),
             ("typed-ahead returns", typed_ahead_returns_never_confirm_a_reboot),
             ("a line at a reboot prompt", one_line_answers_one_reboot_prompt),
             ("Ctrl-D at a reboot prompt", end_of_input_at_a_reboot_prompt_ends_silently),

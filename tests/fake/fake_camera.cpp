@@ -1,6 +1,7 @@
 // The in-memory camera double: implements the library header over a map of registers.
 #include "tests/fake/fake_camera.h"
 
+#include <csignal>
 #include <cstdio>
 #include <map>
 
@@ -17,6 +18,15 @@ int32_t openFailure = 0;
 int32_t firmwareStatus = 0;
 int firmwareReports = 5;
 int handleToken;
+int interruptedWrite = -1;
+int interruptSignal = 0;
+int writesMade = 0;
+
+void maybeInterrupt(int write) {
+    if (write == interruptedWrite) {
+        std::raise(interruptSignal);
+    }
+}
 
 int32_t failureFor(const std::map<uint32_t, int32_t>& failures, uint32_t address) {
     auto it = failures.find(address);
@@ -41,6 +51,8 @@ void reset() {
     openFailuresLeft = 0;
     firmwareStatus = 0;
     firmwareReports = 5;
+    interruptedWrite = -1;
+    writesMade = 0;
 }
 
 void setRegister(uint32_t address, uint32_t value) {
@@ -67,6 +79,11 @@ void failOpens(int times, int32_t status) {
 void setFirmwareResult(int32_t status, int progressReports) {
     firmwareStatus = status;
     firmwareReports = progressReports;
+}
+
+void interruptAt(int write, int signalNumber) {
+    interruptedWrite = write;
+    interruptSignal = signalNumber;
 }
 
 const std::vector<std::string>& calls() {
@@ -128,6 +145,7 @@ int32_t KVXreadRegister(KvxHandle, uint32_t address, uint32_t* data, uint32_t*) 
 int32_t KVXwriteRegister(KvxHandle, uint32_t address, uint32_t* data, uint32_t* registerCount) {
     callLog.push_back("write " + std::to_string(address) + " " + hex(*data) +
                       (*registerCount == 1 ? "" : " count!=1"));
+    maybeInterrupt(++writesMade);
     if (int32_t status = failureFor(writeFailures, address)) {
         return status;
     }
@@ -139,6 +157,9 @@ int32_t KVXfirmwareUpdate(KvxHandle, const uint8_t* filename, KvxProgressCallbac
     callLog.push_back(std::string("firmware ") + reinterpret_cast<const char*>(filename));
     for (int i = 1; i <= firmwareReports; ++i) {
         progress(0, static_cast<uint8_t>(100 * i / firmwareReports));
+        if (i == 1) {
+            maybeInterrupt(0);
+        }
     }
     return firmwareStatus;
 }

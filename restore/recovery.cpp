@@ -13,11 +13,10 @@
 #include "console/terminal.h"
 #include "restore/transcript.h"
 #include "workflow/connection.h"
+#include "workflow/mainloop.h"
 
 namespace {
 
-constexpr int TOOL_VERSION[3] = {1, 2, 0};
-constexpr char BANNER_FRAME[] = "******************************************************\n";
 constexpr char QUIT[] = "Hit <return> to quit.\n";
 
 // Filled once and handed to the one connection of the run.

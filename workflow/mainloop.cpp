@@ -8,9 +8,6 @@
 
 namespace {
 
-constexpr int TOOL_VERSION[3] = {1, 2, 0};
-constexpr char BANNER_FRAME[] = "******************************************************\n";
-
 // Filled once and handed unchanged to every connection of the run.
 ConfigRecord deviceConfig;
 

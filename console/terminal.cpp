@@ -98,8 +98,10 @@ void discardTypedAhead() {
         FlushConsoleInputBuffer(input);
     }
 #else
-    if (isatty(STDIN_FILENO)) {
-        tcflush(STDIN_FILENO, TCIFLUSH);
+    // The stream the prompts read, which tests may have replaced.
+    int input = fileno(stdin);
+    if (input >= 0 && isatty(input)) {
+        tcflush(input, TCIFLUSH);
     }
 #endif
 }

@@ -1,0 +1,290 @@
+#!/usr/bin/python3
+"""Holds the technician's guide to what the tools really print.
+
+usage: check_guide.py SOURCE_DIR [--self-test]
+
+The guide (docs/technician.md) quotes the tools in two ways:
+- prose: text in double quotes (text in `backquotes` is left out);
+- screens: blocks of lines indented by four spaces or more. In a screen, a
+  line in [square brackets] is what the technician does, a line indented two
+  more spaces goes on the line above (joined by one space), and eight more
+  spaces stand for the tool's tab.
+A quote or a screen line that uses the placeholders <number>, <file>, <PON> or
+<reason> must be a line of a message in the tools' sources, with each printf
+conversion in its place (%d and %x: <number>; %s: one of the others); a prose
+quote may also be the start of such a line, up to a space in it. A quote
+without placeholders may instead be a whole screen line of a committed
+transcript (the cases of tests/transcripts and tests/restore), and a screen
+without placeholders must be a stretch of one, line for line, where the
+technician's line may end a line the tool left open. Every message the sources
+hold must turn up in the guide. The guide is plain ASCII in lines under 80
+characters, for Notepad.
+
+--self-test alters a quoted message, a screen line and drops a message, and
+fails unless each alteration is caught.
+"""
+import glob
+import os
+import re
+import sys
+
+SOURCE_FOLDERS = ["workflow", "camera", "calibration", "console", "restore"]
+TRANSCRIPTS = ["tests/transcripts/cases/*/stdout", "tests/restore/cases/*/stdout"]
+PLACEHOLDERS = {"<number>": "%d", "<file>": "%s", "<PON>": "%s", "<reason>": "%s"}
+# Literals with words that the tools never print: the keys the transcript
+# reader looks for, and a compile-time message.
+NOT_PRINTED = {
+    "PON:",
+    "Serial:",
+    "address =",
+    ", data =",
+    "KVX_CONFIG_BYTES must leave the library at least 4096 bytes",
+}
+CONVERSION = re.compile(r"%[-+ #0]*\d*(?:\.\d+)?(?:hh|h|ll|l|z)?([diuxXsc%])")
+ESCAPES = {"n": "\n", "t": "\t", "r": "\r", "0": "\0", '"': '"', "'": "'", "\\": "\\"}
+
+
+def string_literals(code):
+    """The string literals of a C++ file, adjacent ones joined as the compiler
+    joins them; comments, character literals and preprocessor lines skipped."""
+    code = re.sub(r"(?m)^[ \t]*#.*$", "", code)
+    literals, pending, i = [], None, 0
+    while i < len(code):
+        c = code[i]
+        if code.startswith("//", i):
+            i = code.find("\n", i)
+            i = len(code) if i < 0 else i
+        elif code.startswith("/*", i):
+            i = code.index("*/", i) + 2
+        elif c in "\"'":
+            end, text = i + 1, []
+            while code[end] != c:
+                if code[end] == "\\":
+                    text.append(ESCAPES.get(code[end + 1], code[end + 1]))
+                    end += 2
+                else:
+                    text.append(code[end])
+                    end += 1
+            if c == '"':
+                pending = (pending or "") + "".join(text)
+            i = end + 1
+            continue
+        elif not c.isspace() and pending is not None:
+            literals.append(pending)
+            pending = None
+        i += 1
+    if pending is not None:
+        literals.append(pending)
+    return literals
+
+
+def template_regex(template, number, text):
+    """A regular expression for a printf template, each conversion standing
+    for the given patterns."""
+    out, last = [], 0
+    for m in CONVERSION.finditer(template):
+        out.append(re.escape(template[last:m.start()]))
+        kind = m.group(1)
+        out.append("%" if kind == "%" else text if kind in "sc" else number)
+        last = m.end()
+    out.append(re.escape(template[last:]))
+    return "".join(out)
+
+
+def message_lines(source_dir):
+    """Each line of each literal of the tools' sources, and of those the ones
+    that hold words: the messages."""
+    lines, messages = set(), set()
+    for folder in SOURCE_FOLDERS:
+        for path in sorted(glob.glob(os.path.join(source_dir, folder, "*.[ch]*"))):
+            with open(path, encoding="utf-8") as f:
+                for literal in string_literals(f.read()):
+                    if " " not in literal and "\n" not in literal:
+                        continue  # names, modes, table entries: never a line of their own
+                    for line in literal.split("\n"):
+                        line = line.strip(" \t\r")
+                        if line:
+                            lines.add(line)
+                        words = re.search("[A-Za-z]", CONVERSION.sub("", line))
+                        if words and line not in NOT_PRINTED:
+                            messages.add(line)
+    return lines, messages
+
+
+def screen_texts(source_dir):
+    """The committed transcripts as a console shows them."""
+    texts = []
+    for pattern in TRANSCRIPTS:
+        for path in sorted(glob.glob(os.path.join(source_dir, pattern))):
+            with open(path, encoding="utf-8", newline="") as f:
+                text = f.read().replace("\r", "")
+            texts.append("\n".join(line.expandtabs(8) for line in text.split("\n")))
+    return texts
+
+
+def parse_guide(text):
+    """The guide's prose quotes, each (line number, quote; None when its
+    paragraph's quotes do not pair up), and its screens, each a list of
+    (line number, screen line, True when the technician's line follows)."""
+    lines = text.split("\n")
+    prose, screens, paragraph, i = [], [], [], 0
+
+    def end_paragraph():
+        joined = " ".join(line.strip() for _, line in paragraph)
+        joined = re.sub(r"`[^`]*`", "", joined)
+        if joined.count('"') % 2:
+            prose.append((paragraph[0][0], None))  # unbalanced: reported as such
+        for quote in re.findall(r'"([^"]*)"', joined):
+            prose.append((paragraph[0][0], re.sub(r"\s+", " ", quote)))
+        paragraph.clear()
+
+    while i < len(lines):
+        line = lines[i]
+        starts_block = line.startswith("    ") and (i == 0 or lines[i - 1].strip() == "")
+        if starts_block:
+            end_paragraph()
+            block = []
+            while i < len(lines) and lines[i].startswith("    "):
+                block.append((i + 1, lines[i].rstrip()))
+                i += 1
+            base = min(len(l) - len(l.lstrip(" ")) for _, l in block)
+            screen = []
+            for number, raw in block:
+                body = raw[base:]
+                if body.startswith("[") and body.endswith("]"):
+                    if screen:
+                        screen[-1] = (screen[-1][0], screen[-1][1], True)
+                elif re.match(r"  \S", body) and screen:
+                    screen[-1] = (screen[-1][0], screen[-1][1] + " " + body.strip(), False)
+                else:
+                    screen.append((number, body, False))
+            screens.append(screen)
+            continue
+        if line.strip() == "":
+            end_paragraph()
+        else:
+            paragraph.append((i + 1, line))
+        i += 1
+    end_paragraph()
+    return prose, screens
+
+
+def uses_placeholder(text):
+    return any(p in text for p in PLACEHOLDERS)
+
+
+def check(guide, source_dir):
+    """Every fault found, one line each."""
+    faults = []
+    for number, line in enumerate(guide.split("\n"), 1):
+        if len(line) >= 80:
+            faults.append("guide line %d: %d characters, 79 at most" % (number, len(line)))
+        if re.search(r"[^\x20-\x7e]", line):
+            faults.append("guide line %d: not plain ASCII (or a tab)" % number)
+
+    lines, messages = message_lines(source_dir)
+    placeholder = "(?:%s)" % "|".join(re.escape(p) for p in PLACEHOLDERS if PLACEHOLDERS[p] == "%s")
+    # A message with its conversions as the guide's placeholders.
+    written = {m: re.compile(template_regex(m, re.escape("<number>"), placeholder)) for m in lines}
+    # A message as it appears on the screen, or in the guide with placeholders.
+    printed = {m: re.compile(template_regex(m, r"(?:-?\d+|[0-9a-fA-F]+|<number>)", ".+"))
+               for m in messages}
+    screens = screen_texts(source_dir)
+    screen_lines = {line.strip() for text in screens for line in text.split("\n")}
+
+    def is_message(text, prefix_allowed):
+        for m, regex in written.items():
+            if regex.fullmatch(text):
+                return True
+            if prefix_allowed:
+                for cut in (k for k, c in enumerate(m) if c == " "):
+                    if re.fullmatch(template_regex(m[:cut], re.escape("<number>"), placeholder),
+                                    text):
+                        return True
+        return False
+
+    quoted = []
+    prose, blocks = parse_guide(guide)
+    for number, quote in prose:
+        if quote is None:
+            faults.append("guide line %d: a paragraph with an odd number of double quotes" % number)
+            continue
+        quoted.append(quote)
+        if is_message(quote, True):
+            continue
+        if not uses_placeholder(quote) and quote in screen_lines:
+            continue
+        faults.append('guide line %d: "%s" is not printed by the tools' % (number, quote))
+
+    screen_line_count = 0
+    for screen in blocks:
+        screen_line_count += len(screen)
+        quoted.extend(body.strip() for _, body, _ in screen)
+        stretch = "(?m)^"
+        for k, (_, body, open_line) in enumerate(screen):
+            stretch += re.escape(body)
+            last = k == len(screen) - 1
+            stretch += "\n?" if open_line else "(?:\n|\\Z)" if last else "\n"
+        with_placeholders = any(uses_placeholder(body) for _, body, _ in screen)
+        if not with_placeholders and any(re.search(stretch, text) for text in screens):
+            continue
+        unknown = [(number, body.strip()) for number, body, _ in screen
+                   if not is_message(body.strip(), False) and body.strip() not in screen_lines]
+        for number, body in unknown:
+            faults.append("guide line %d: screen line %r is not printed by the tools" %
+                          (number, body))
+        if not unknown and not with_placeholders:
+            faults.append("guide line %d: this screen is in no committed transcript in this "
+                          "order" % screen[0][0])
+
+    for m in sorted(messages):
+        if not any(printed[m].fullmatch(q) for q in quoted):
+            faults.append("message not in the guide: %r" % m)
+    return faults, len(prose), screen_line_count, len(messages)
+
+
+def self_test(guide, source_dir):
+    """Each alteration must be caught; the faults of the unaltered guide do not count."""
+    prose, screens = parse_guide(guide)
+    first_quote = next(q for _, q in prose if q and " " in q)
+    screen_line = next(body for screen in screens for _, body, _ in screen
+                       if re.search(r"\d", body) and not uses_placeholder(body))
+    # The last digit, so that the line still reads as its message.
+    digit = list(re.finditer(r"\d", screen_line))[-1]
+    altered_line = (screen_line[:digit.start()] + str((int(digit.group()) + 1) % 10) +
+                    screen_line[digit.end():])
+    alterations = {
+        "a quoted message with one letter more": guide.replace(
+            '"%s"' % first_quote, '"%s"' % first_quote.replace(" ", " X", 1), 1),
+        "a screen line with one digit changed": guide.replace(screen_line, altered_line, 1),
+        "a message left out": guide.replace('"No register data to be written."', "a message"),
+    }
+    before = set(check(guide, source_dir)[0])
+    failed = False
+    for what, altered in alterations.items():
+        if altered == guide:
+            print("self-test: nothing to alter for " + what)
+            failed = True
+        elif not set(check(altered, source_dir)[0]) - before:
+            print("self-test: not caught: " + what)
+            failed = True
+    return 1 if failed else 0
+
+
+def main():
+    source_dir = sys.argv[1]
+    with open(os.path.join(source_dir, "docs", "technician.md"), encoding="ascii",
+              errors="replace", newline="") as f:
+        guide = f.read().replace("\r\n", "\n")
+    if "--self-test" in sys.argv[2:]:
+        return self_test(guide, source_dir)
+    faults, quotes, screen_lines, messages = check(guide, source_dir)
+    for fault in faults:
+        print(fault)
+    print("%d prose quotes and %d screen lines checked; %d messages of the tools, each in the guide"
+          % (quotes, screen_lines, messages) if not faults else "%d faults" % len(faults))
+    return 1 if faults else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -4,27 +4,33 @@
 
 #include "camera/KvxQ713.h"
 #include "simcam/sim_state.h"
-#include "simcam/status.h"
 
 namespace {
 
 constexpr uint32_t kDefaultTimeoutMs = 5000;
 
-// Ends the line of a call that traces nothing after its status.
+// What a call starts with: the failure a fail-call line injects, then a missing pointer.
+int32_t beginCall(bool pointersGiven) {
+    int32_t status = simBeginCall();
+    return status == kStatusOk && !pointersGiven ? kStatusBadArgument : status;
+}
+
+// Ends the line of a call with its status.
 int32_t traceResult(const char* call, int32_t status) {
     tracePrint("%s -> %d", call, status);
     traceEndLine();
     return status;
 }
 
-// "KVXreadRegister 600 x2", and with data " 0xa 0xb".
-void traceRegisters(const char* call, uint32_t address, uint32_t count, const uint32_t* data) {
-    if (call != nullptr) {
-        tracePrint("%s %u", call, address);
-    }
-    if (call != nullptr && count != 1) {
+// "KVXreadRegister 600 x2".
+void traceRange(const char* call, uint32_t address, uint32_t count) {
+    tracePrint("%s %u", call, address);
+    if (count != 1) {
         tracePrint(" x%u", count);
     }
+}
+
+void traceWords(const uint32_t* data, uint32_t count) {
     for (uint32_t i = 0; data != nullptr && i < count; ++i) {
         tracePrint(" 0x%x", data[i]);
     }
@@ -42,19 +48,10 @@ void traceFileName(const char* name) {
     tracePrint(" %s", name != nullptr ? shown : "(null)");
 }
 
-// The status of a call that a profile's fail-call line does not fail first.
-int32_t beginCall(void) {
-    simBeginCall();
-    return simCallFault();
-}
-
 }  // namespace
 
 int32_t KVXinitConfig(KvxConfig* config) {
-    int32_t status = beginCall();
-    if (status == kStatusOk && config == nullptr) {
-        status = kStatusBadArgument;
-    }
+    int32_t status = beginCall(config != nullptr);
     if (status == kStatusOk) {
         memset(config, 0, sizeof *config);
         config->timeoutMs = kDefaultTimeoutMs;
@@ -63,36 +60,33 @@ int32_t KVXinitConfig(KvxConfig* config) {
 }
 
 int32_t KVXopen(KvxConfig* config, KvxHandle* handle) {
-    int32_t status = beginCall();
+    int32_t status = beginCall(config != nullptr && handle != nullptr);
     if (status == kStatusOk) {
-        status = (config != nullptr && handle != nullptr) ? simOpen(handle) : kStatusBadArgument;
+        status = simOpen(handle);
     }
     return traceResult("KVXopen", status);
 }
 
 // An injected failure still drops the link: a closing camera goes whatever the library says.
 int32_t KVXclose(KvxHandle* handle) {
-    int32_t injected = beginCall();
-    int32_t status = handle != nullptr ? simClose(*handle) : kStatusBadArgument;
-    if (injected != kStatusOk) {
-        status = injected;
-    }
-    if (status == kStatusOk) {
+    int32_t status = beginCall(handle != nullptr);
+    int32_t closed = handle != nullptr ? simClose(*handle) : kStatusBadArgument;
+    if (status == kStatusOk && closed == kStatusOk) {
         *handle = nullptr;
     }
-    return traceResult("KVXclose", status);
+    return traceResult("KVXclose", status != kStatusOk ? status : closed);
 }
 
 int32_t KVXreadRegister(KvxHandle handle, uint32_t address, uint32_t* data,
                         uint32_t* registerCount) {
     uint32_t count = registerCount != nullptr ? *registerCount : 1;
-    int32_t status = beginCall();
+    int32_t status = beginCall(data != nullptr);
     if (status == kStatusOk) {
-        status = data != nullptr ? simRead(handle, address, count, data) : kStatusBadArgument;
+        status = simRead(handle, address, count, data);
     }
-    traceRegisters("KVXreadRegister", address, count, nullptr);
+    traceRange("KVXreadRegister", address, count);
     tracePrint(" -> %d", status);
-    traceRegisters(nullptr, address, count, status == kStatusOk ? data : nullptr);
+    traceWords(status == kStatusOk ? data : nullptr, count);
     traceEndLine();
     return status;
 }
@@ -100,20 +94,20 @@ int32_t KVXreadRegister(KvxHandle handle, uint32_t address, uint32_t* data,
 int32_t KVXwriteRegister(KvxHandle handle, uint32_t address, uint32_t* data,
                          uint32_t* registerCount) {
     uint32_t count = registerCount != nullptr ? *registerCount : 1;
-    int32_t status = beginCall();
+    int32_t status = beginCall(data != nullptr);
     if (status == kStatusOk) {
-        status = data != nullptr ? simWrite(handle, address, count, data) : kStatusBadArgument;
+        status = simWrite(handle, address, count, data);
     }
-    traceRegisters("KVXwriteRegister", address, count,
-                   simRangeValid(address, count) ? data : nullptr);
+    traceRange("KVXwriteRegister", address, count);
+    traceWords(simRangeValid(address, count) ? data : nullptr, count);
     return traceResult("", status);
 }
 
 int32_t KVXfirmwareUpdate(KvxHandle handle, const uint8_t* filename, KvxProgressCallback progress) {
     const char* name = reinterpret_cast<const char*>(filename);
-    int32_t status = beginCall();
+    int32_t status = beginCall(name != nullptr);
     if (status == kStatusOk) {
-        status = name != nullptr ? simLoadFirmware(handle, name, progress) : kStatusBadArgument;
+        status = simLoadFirmware(handle, name, progress);
     }
     tracePrint("KVXfirmwareUpdate");
     traceFileName(name);

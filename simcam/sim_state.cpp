@@ -17,7 +17,6 @@
 
 #include "simcam/image.h"
 #include "simcam/profile.h"
-#include "simcam/status.h"
 
 namespace {
 
@@ -306,7 +305,7 @@ void traceExitLine(uint32_t index) {
 
 }  // namespace
 
-void simBeginCall(void) {
+int32_t simBeginCall(void) {
     if (!gState.loaded) {
         gState.loaded = true;
         const char* trace = getenv("KVX_SIM_TRACE");
@@ -323,9 +322,6 @@ void simBeginCall(void) {
         }
     }
     ++gState.calls;
-}
-
-int32_t simCallFault(void) {
     for (uint32_t i = gProfile.callFaultCount; i-- > 0;) {  // the last line wins
         if (gProfile.callFaults[i].call == gState.calls) {
             return gProfile.callFaults[i].status;

@@ -8,6 +8,21 @@
 #include "camera/KvxQ713.h"
 #include "simcam/register_map.h"
 
+// The statuses of the simulated library; a profile may inject any other nonzero one.
+constexpr int32_t kStatusOk = 0;
+constexpr int32_t kStatusNoSuchFile = -1;
+constexpr int32_t kStatusBadArgument = -10;
+constexpr int32_t kStatusNotConnected = -11;
+constexpr int32_t kStatusBadAddress = -12;
+constexpr int32_t kStatusBadCount = -13;
+constexpr int32_t kStatusAlreadyOpen = -14;
+constexpr int32_t kStatusReadOnly = -15;
+constexpr int32_t kStatusBadImage = -20;
+constexpr int32_t kStatusImageRefused = -21;
+constexpr int32_t kStatusNotArmed = -30;
+constexpr int32_t kStatusBadCommand = -31;
+constexpr int32_t kStatusProfileInvalid = -100;
+
 /// What a test may judge a camera by: its calibration registers and flash, and its firmware.
 struct SimCameraView {
     bool presented;            // the camera has been plugged in during this run
@@ -18,10 +33,8 @@ struct SimCameraView {
     FirmwareId pending;
 };
 
-/// Counts a library call; the first one reads KVX_SIM_TRACE and KVX_SIM_CAMERA.
-void simBeginCall(void);
-/// The status fail-call injects into the current call, or 0.
-int32_t simCallFault(void);
+/// Counts a library call (the first reads the environment); the status fail-call injects, or 0.
+int32_t simBeginCall(void);
 /// Connects to the camera plugged in, first running a pending image; 0 or the failure.
 int32_t simOpen(KvxHandle* handle);
 /// Drops the link behind handle; 0, or not connected.

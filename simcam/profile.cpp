@@ -10,6 +10,12 @@
 
 namespace {
 
+constexpr uint32_t kSequenceCount = 12;
+constexpr uint32_t kFrequencyRegister = 130;  // of sequence 0; sequence I adds 10 I
+constexpr uint32_t kOffsetRegister = 134;
+constexpr uint32_t kMaxPon = 0xFFF;
+constexpr uint32_t kMaxSerial = 0xFFFFF;
+
 const uint32_t kDefaultCalibration[kProtectedCount] = {
     0x00001234, 0x00000ABC, 0xFFFFFFF4, 0x00010203, 0x00000040, 0x7FFF0001, 0x00000007,
     0x00000100, 0x00000000, 0x00002000, 0x00000000, 0x0000000F, 0x00000000, 0x80000000};
@@ -121,10 +127,8 @@ bool number(Parser* p, const char* word, const Range* range, int64_t* out) {
 // Numbers are checked against their ranges before this, so the casts only narrow.
 void apply(Parser* p, Setting setting, uint32_t index, const char* word, const int64_t* v) {
     ProfileCamera* c = p->camera;
-    uint32_t* identity = c != nullptr ? &c->registers[kRegIdentity] : nullptr;
     uint32_t first = static_cast<uint32_t>(v[0]);
     int32_t status = static_cast<int32_t>(v[1]);
-    bool write = setting == kWriteFails || setting == kLateWriteFails;
     int slot = -1;
     for (uint32_t i = 0; i < kProtectedCount; ++i) {
         slot = kProtectedRegisters[i] == index ? static_cast<int>(i) : slot;
@@ -133,9 +137,10 @@ void apply(Parser* p, Setting setting, uint32_t index, const char* word, const i
         fail(p, "bad firmware version '%s' (expected 0..31.0..31.0..63)", word);
     } else if (setting == kRelease && !parseRelease(word, &c->registers[kRegRelease])) {
         fail(p, "bad release date '%s' (expected a calendar day dd.mm.yyyy)", word);
-    } else if (setting == kPon || setting == kSerial) {
-        *identity = setting == kPon ? identityWord(first, *identity & kMaxSerial)
-                                    : identityWord(*identity >> 20, first);
+    } else if (setting == kPon) {
+        c->registers[kRegIdentity] = (first << 20) | (c->registers[kRegIdentity] & kMaxSerial);
+    } else if (setting == kSerial) {
+        c->registers[kRegIdentity] = (c->registers[kRegIdentity] & ~kMaxSerial) | first;
     } else if (setting == kRegister) {
         c->registers[index] = first;
     } else if (setting == kFlash && slot < 0) {
@@ -144,8 +149,8 @@ void apply(Parser* p, Setting setting, uint32_t index, const char* word, const i
         c->flash[slot] = first;
         c->flashGiven |= 1u << slot;
     } else if (setting == kSequence) {
-        c->registers[sequenceFrequencyRegister(index)] = first;
-        c->registers[sequenceOffsetRegister(index)] = static_cast<uint32_t>(v[1]);
+        c->registers[kFrequencyRegister + 10 * index] = first;
+        c->registers[kOffsetRegister + 10 * index] = static_cast<uint32_t>(v[1]);
     } else if (setting == kOpenFails || setting == kRebootOpenFails) {
         *(setting == kOpenFails ? &c->openFails : &c->rebootOpenFails) = first;
         *(setting == kOpenFails ? &c->openFailStatus : &c->rebootOpenFailStatus) = status;
@@ -153,6 +158,7 @@ void apply(Parser* p, Setting setting, uint32_t index, const char* word, const i
         if (c->faultCount == kMaxRegisterFaults) {
             fail(p, "more than %u register faults for this camera", kMaxRegisterFaults);
         } else {
+            bool write = setting == kWriteFails || setting == kLateWriteFails;
             c->faults[c->faultCount++] = {first, status, write, setting >= kLateReadFails};
         }
     } else if (setting == kLoadMs) {
@@ -261,15 +267,15 @@ void parseLine(Parser* p, const char* text, size_t size) {
 
 void profileDefaultCamera(ProfileCamera* camera) {
     memset(camera, 0, sizeof *camera);
-    camera->registers[kRegIdentity] = identityWord(1, 4711);
+    camera->registers[kRegIdentity] = (1 << 20) | 4711;  // pon 1, serial 4711
     camera->registers[kRegRelease] = releaseWord(14, 11, 2013);
     camera->registers[kRegVersion] = versionWord(2, 0, 0);
     for (uint32_t i = 0; i < kProtectedCount; ++i) {
         camera->registers[kProtectedRegisters[i]] = kDefaultCalibration[i];
     }
     for (uint32_t i = 0; i < kSequenceCount; ++i) {
-        camera->registers[sequenceFrequencyRegister(i)] = kDefaultFrequencies[i];
-        camera->registers[sequenceOffsetRegister(i)] = static_cast<uint32_t>(kDefaultOffsets[i]);
+        camera->registers[kFrequencyRegister + 10 * i] = kDefaultFrequencies[i];
+        camera->registers[kOffsetRegister + 10 * i] = static_cast<uint32_t>(kDefaultOffsets[i]);
     }
 }
 
@@ -299,9 +305,4 @@ void profileParse(const char* text, size_t size, Profile* profile) {
             }
         }
     }
-}
-
-void profileAddFileError(Profile* profile, const char* message) {
-    Parser parser = {profile, nullptr, 0};
-    fail(&parser, "%s", message);
 }

@@ -42,7 +42,7 @@ struct CallFault {
 };
 
 struct ProfileError {
-    uint32_t line;  // 0 for a problem with the file as a whole
+    uint32_t line;
     char message[kErrorTextSize];
 };
 
@@ -60,7 +60,5 @@ void profileDefaultCamera(ProfileCamera* camera);
 /// Parses text (not NUL-terminated) into profile. Without a [camera] section
 /// the profile holds the default camera; errorCount > 0 means it is unusable.
 void profileParse(const char* text, size_t size, Profile* profile);
-/// Records a problem with the file as a whole (line 0).
-void profileAddFileError(Profile* profile, const char* message);
 
 #endif

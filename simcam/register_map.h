@@ -1,5 +1,5 @@
-// Register map of the simulated camera: addresses, word layouts and the
-// firmware identity that registers 2 and 56 carry; included everywhere.
+// Register map of the simulated camera: what its modules share of the addresses
+// and word layouts, and the firmware identity that registers 2 and 56 carry.
 #ifndef SIMCAM_REGISTER_MAP_H
 #define SIMCAM_REGISTER_MAP_H
 
@@ -15,16 +15,8 @@
 constexpr uint32_t kRegisterCount = 1024;
 constexpr uint32_t kRegIdentity = 1;
 constexpr uint32_t kRegRelease = 2;
-constexpr uint32_t kRegFlashStore = 20;
-constexpr uint32_t kRegFlashMagic = 21;
-constexpr uint32_t kRegReload = 54;
 constexpr uint32_t kRegVersion = 56;
 
-constexpr uint32_t kFlashMagic = 0x4B525137u;
-constexpr uint32_t kFlashStoreCommand = 1;
-constexpr uint32_t kReloadCommand = 0x01000000u;
-
-constexpr uint32_t kSequenceCount = 12;
 constexpr uint32_t kProtectedCount = 14;
 /// The calibration registers the flash keeps, in flash order.
 constexpr uint32_t kProtectedRegisters[kProtectedCount] = {26,  27,  28,  29,  30,  31,  32,
@@ -33,9 +25,6 @@ constexpr uint32_t kProtectedRegisters[kProtectedCount] = {26,  27,  28,  29,  3
 constexpr uint32_t kMaxMajor = 31;
 constexpr uint32_t kMaxMinor = 31;
 constexpr uint32_t kMaxNonfunc = 63;
-constexpr uint32_t kVersionMask = 0xFFFF;  // register 56 bits that hold the version
-constexpr uint32_t kMaxPon = 0xFFF;
-constexpr uint32_t kMaxSerial = 0xFFFFF;
 
 /// Firmware as the camera reports it: the register 56 and register 2 words.
 struct FirmwareId {
@@ -65,10 +54,6 @@ constexpr uint32_t releaseWord(uint32_t day, uint32_t month, uint32_t year) {
     return (bcd(day, 2) << 24) | (bcd(month, 2) << 16) | bcd(year, 4);
 }
 
-constexpr uint32_t identityWord(uint32_t pon, uint32_t serial) {
-    return (pon << 20) | serial;
-}
-
 constexpr FirmwareId kFirmware231 = {versionWord(2, 3, 1), releaseWord(28, 10, 2015)};
 constexpr FirmwareId kFirmwarePatch = {versionWord(0, 0, 0), releaseWord(27, 8, 2014)};
 
@@ -76,12 +61,5 @@ constexpr FirmwareId kFirmwarePatch = {versionWord(0, 0, 0), releaseWord(27, 8, 
 bool parseVersion(const char* text, uint32_t* word);
 /// Reads "dd.mm.yyyy", a real calendar day, into a register 2 word.
 bool parseRelease(const char* text, uint32_t* word);
-
-constexpr uint32_t sequenceFrequencyRegister(uint32_t sequence) {
-    return 130 + 10 * sequence;
-}
-constexpr uint32_t sequenceOffsetRegister(uint32_t sequence) {
-    return 134 + 10 * sequence;
-}
 
 #endif

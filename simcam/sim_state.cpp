@@ -21,6 +21,13 @@
 namespace {
 
 constexpr uint32_t kHandleSlots = 64;
+constexpr uint32_t kRegFlashStore = 20;
+constexpr uint32_t kRegFlashMagic = 21;
+constexpr uint32_t kRegReload = 54;
+constexpr uint32_t kFlashMagic = 0x4B525137u;
+constexpr uint32_t kFlashStoreCommand = 1;
+constexpr uint32_t kReloadCommand = 0x01000000u;
+constexpr uint32_t kVersionMask = 0xFFFF;  // register 56 bits that hold the version
 
 struct SimCamera {
     const ProfileCamera* setup;
@@ -93,38 +100,26 @@ const char* readFile(const char* path, size_t* size) {
     return *size > kImageMaxSize ? "larger than 65536 bytes, the most a profile may hold" : nullptr;
 }
 
-void reportProfileErrors(const char* path) {
+// Every camera as it comes out of the box; a bad profile is reported on stderr.
+void loadProfile(void) {
+    const char* path = getenv("KVX_SIM_CAMERA");
+    size_t size = 0;
+    const char* problem = path != nullptr && path[0] != '\0' ? readFile(path, &size) : nullptr;
+    profileParse(reinterpret_cast<const char*>(gFileBuffer), problem == nullptr ? size : 0,
+                 &gProfile);
+    if (problem != nullptr) {
+        fprintf(stderr, "%s: %s\n", path, problem);
+    }
     for (uint32_t i = 0; i < gProfile.errorCount && i < kMaxKeptErrors; ++i) {
-        const ProfileError* error = &gProfile.errors[i];
-        if (error->line > 0) {
-            fprintf(stderr, "%s:%u: %s\n", path, error->line, error->message);
-        } else {
-            fprintf(stderr, "%s: %s\n", path, error->message);
-        }
+        fprintf(stderr, "%s:%u: %s\n", path, gProfile.errors[i].line, gProfile.errors[i].message);
     }
     if (gProfile.errorCount > kMaxKeptErrors) {
         fprintf(stderr, "%s: %u more errors\n", path, gProfile.errorCount - kMaxKeptErrors);
     }
-    if (gProfile.errorCount > 0) {
+    gState.profileValid = problem == nullptr && gProfile.errorCount == 0;
+    if (!gState.profileValid) {
         fprintf(stderr, "%s: profile rejected, no camera will answer\n", path);
     }
-}
-
-// Every camera as it comes out of the box.
-void loadProfile(void) {
-    const char* path = getenv("KVX_SIM_CAMERA");
-    bool named = path != nullptr && path[0] != '\0';
-    size_t size = 0;
-    const char* problem = named ? readFile(path, &size) : nullptr;
-    profileParse(reinterpret_cast<const char*>(gFileBuffer), problem == nullptr ? size : 0,
-                 &gProfile);
-    if (problem != nullptr) {
-        profileAddFileError(&gProfile, problem);
-    }
-    if (named) {
-        reportProfileErrors(path);
-    }
-    gState.profileValid = gProfile.errorCount == 0;
     for (uint32_t i = 0; i < gProfile.cameraCount; ++i) {
         SimCamera* camera = &gCameras[i];
         memset(camera, 0, sizeof *camera);
@@ -179,13 +174,6 @@ void connect(uint32_t index) {
     ++gState.generation;
 }
 
-int32_t rangeStatus(uint32_t address, uint32_t count) {
-    if (address >= kRegisterCount) {
-        return kStatusBadAddress;
-    }
-    return (count == 0 || count > kRegisterCount - address) ? kStatusBadCount : kStatusOk;
-}
-
 // What every register access must pass before it touches the registers.
 int32_t checkAccess(KvxHandle handle, bool write, uint32_t address, uint32_t count,
                     SimCamera** camera) {
@@ -193,16 +181,18 @@ int32_t checkAccess(KvxHandle handle, bool write, uint32_t address, uint32_t cou
     if (*camera == nullptr) {
         return kStatusNotConnected;
     }
-    int32_t status = rangeStatus(address, count);
+    if (!simRangeValid(address, count)) {
+        return address >= kRegisterCount ? kStatusBadAddress : kStatusBadCount;
+    }
     const ProfileCamera* setup = (*camera)->setup;
-    for (uint32_t i = setup->faultCount; status == kStatusOk && i-- > 0;) {  // the last line wins
+    for (uint32_t i = setup->faultCount; i-- > 0;) {  // the last line wins
         const RegisterFault* fault = &setup->faults[i];
         if (fault->write == write && (!fault->afterReboot || (*camera)->rebooted) &&
             fault->address >= address && fault->address - address < count) {
-            status = fault->status;
+            return fault->status;
         }
     }
-    return status;
+    return kStatusOk;
 }
 
 bool isIdentity(uint32_t address) {
@@ -434,7 +424,7 @@ void traceEndLine(void) {
 }
 
 bool simRangeValid(uint32_t address, uint32_t count) {
-    return rangeStatus(address, count) == kStatusOk;
+    return address < kRegisterCount && count > 0 && count <= kRegisterCount - address;
 }
 
 bool simCameraView(uint32_t index, SimCameraView* view) {

@@ -56,19 +56,14 @@ ImageStatus imageParse(const uint8_t* data, size_t size, FirmwareId* id) {
     char header[kMaxHeader + 1];
     memcpy(header, data, headerSize);
     header[headerSize] = '\0';
-    char* fields[5];  // magic, checksum, version, release, length
-    char* rest = header;
-    for (char*& field : fields) {
-        field = rest;
-        rest += strcspn(rest, " \n");
-        if (*rest != '\0') {
-            *rest++ = '\0';
-        }
-    }
-    uint32_t crc = static_cast<uint32_t>(strtoul(fields[1], nullptr, 16));
-    uint32_t length = static_cast<uint32_t>(strtoul(fields[4], nullptr, 10));
+    char version[kMaxHeader];
+    char release[kMaxHeader];
+    unsigned crc = 0;
+    unsigned length = 0;
+    int fields = sscanf(header, "KVXFWIMG %8x %47s %47s %u", &crc, version, release, &length);
     char again[kMaxHeader + 1];
-    if (!parseVersion(fields[2], &id->version) || !parseRelease(fields[3], &id->release) ||
+    if (fields != 4 || !parseVersion(version, &id->version) ||
+        !parseRelease(release, &id->release) ||
         writeHeader(again, crc, *id, length) != static_cast<int>(headerSize) ||
         memcmp(again, data, headerSize) != 0) {
         return kImageBadHeader;

@@ -1,13 +1,5 @@
-// Firmware images of the simulated camera: parser and writer over memory
-// buffers, shared by the library, mkfirmware, the tests and fuzz targets.
-//
-// An image is one header line and its payload:
-//   "KVXFWIMG <crc> <version> <release> <length>\n" then <length> bytes
-// e.g. "KVXFWIMG 0a1b2c3d 2.3.1 28.10.2015 256\n". <crc> is 8 lower-case hex
-// digits, the CRC-32 (zlib's) of every byte after "KVXFWIMG <crc> "; the
-// version is M.m.n (0..31.0..31.0..63), the release a calendar day dd.mm.yyyy
-// (both with no leading zeros beyond those), the length decimal. The file
-// ends right after the payload, and holds at most kImageMaxSize bytes.
+// Firmware images of the simulated camera, one header line and a payload as
+// simcam/README.md describes: parser and writer over memory buffers.
 #ifndef SIMCAM_IMAGE_H
 #define SIMCAM_IMAGE_H
 

@@ -1,9 +1,8 @@
-// Firmware image parser and writer; see image.h for the format. The parser
-// is fed untrusted files, so it reads no byte past size.
+// Firmware image parser and writer, and the firmware identity as text; only
+// real calendar days pass. The parser is fed untrusted files, so it reads no byte past size.
 #include "simcam/image.h"
 
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 const KnownImage kKnownImages[2] = {
@@ -23,7 +22,38 @@ int writeHeader(char* out, uint32_t crc, FirmwareId id, uint32_t length) {
                     id.release >> 24, (id.release >> 16) & 0xFF, id.release & 0xFFFF, length);
 }
 
+// "a.b.c" of decimal digits and nothing else, each within the width format gives it.
+bool dotted(const char* text, const char* format, unsigned* v) {
+    int end = 0;
+    return strspn(text, "0123456789.") == strlen(text) &&
+           sscanf(text, format, &v[0], &v[1], &v[2], &end) == 3 && text[end] == '\0';
+}
+
 }  // namespace
+
+bool parseVersion(const char* text, uint32_t* word) {
+    unsigned v[3];
+    if (!dotted(text, "%2u.%2u.%2u%n", v) || v[0] > kMaxMajor || v[1] > kMaxMinor ||
+        v[2] > kMaxNonfunc) {
+        return false;
+    }
+    *word = versionWord(v[0], v[1], v[2]);
+    return true;
+}
+
+bool parseRelease(const char* text, uint32_t* word) {
+    static const unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    unsigned v[3];
+    if (!dotted(text, "%2u.%2u.%4u%n", v) || v[2] < 1000 || v[1] < 1 || v[1] > 12) {
+        return false;
+    }
+    bool leap = v[2] % 4 == 0 && (v[2] % 100 != 0 || v[2] % 400 == 0);
+    if (v[0] < 1 || v[0] > kDays[v[1] - 1] + (v[1] == 2 && leap ? 1 : 0)) {
+        return false;
+    }
+    *word = releaseWord(v[0], v[1], v[2]);
+    return true;
+}
 
 // Four bits at a time from a 16-entry table: cheap, and still zlib's CRC-32.
 uint32_t crc32(const uint8_t* data, size_t size) {

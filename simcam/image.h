@@ -1,5 +1,6 @@
 // Firmware images of the simulated camera, one header line and a payload as
-// simcam/README.md describes: parser and writer over memory buffers.
+// simcam/README.md describes: parser and writer over memory buffers, and the
+// version and release text that image headers and profiles share.
 #ifndef SIMCAM_IMAGE_H
 #define SIMCAM_IMAGE_H
 
@@ -28,6 +29,10 @@ struct KnownImage {
 /// The two images mkfirmware writes: 2.3.1 and the patch.
 extern const KnownImage kKnownImages[2];
 
+/// Reads "M.m.n" within 0..31.0..31.0..63 into a register 56 word.
+bool parseVersion(const char* text, uint32_t* word);
+/// Reads "dd.mm.yyyy", a real calendar day, into a register 2 word.
+bool parseRelease(const char* text, uint32_t* word);
 /// The CRC-32 of zlib.
 uint32_t crc32(const uint8_t* data, size_t size);
 /// Checks an image and tells which firmware it installs.

@@ -8,6 +8,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "simcam/image.h"
+
 namespace {
 
 constexpr uint32_t kSequenceCount = 12;

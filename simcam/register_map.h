@@ -57,9 +57,4 @@ constexpr uint32_t releaseWord(uint32_t day, uint32_t month, uint32_t year) {
 constexpr FirmwareId kFirmware231 = {versionWord(2, 3, 1), releaseWord(28, 10, 2015)};
 constexpr FirmwareId kFirmwarePatch = {versionWord(0, 0, 0), releaseWord(27, 8, 2014)};
 
-/// Reads "M.m.n" within 0..31.0..31.0..63 into a register 56 word.
-bool parseVersion(const char* text, uint32_t* word);
-/// Reads "dd.mm.yyyy", a real calendar day, into a register 2 word.
-bool parseRelease(const char* text, uint32_t* word);
-
 #endif

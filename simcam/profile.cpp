@@ -194,12 +194,8 @@ void parseSetting(Parser* p, char* line) {
     *right++ = '\0';
     char* name = nextWord(&line);
     char* index = nextWord(&line);
-    int names = name[0] == '\0' ? 0 : index[0] == '\0' ? 1 : nextWord(&line)[0] == '\0' ? 2 : 3;
+    bool extraWord = nextWord(&line)[0] != '\0';
     char* words[3] = {nextWord(&right), nextWord(&right), nextWord(&right)};
-    uint32_t values = 0;
-    while (values < 3 && words[values][0] != '\0') {
-        ++values;
-    }
     const Key* key = nullptr;
     size_t length = strlen(name);
     for (const Key& candidate : kKeys) {
@@ -214,7 +210,9 @@ void parseSetting(Parser* p, char* line) {
     if (key->setting != kFailCall && p->camera == nullptr) {
         return fail(p, "'%s' outside a [camera] section", name);
     }
-    if (names != (key->index != nullptr ? 2 : 1) || values != key->valueCount) {
+    // One word for each value the key takes, and an index where it takes one.
+    bool valuesFit = words[key->valueCount - 1][0] != '\0' && words[key->valueCount][0] == '\0';
+    if (extraWord || (index[0] != '\0') != (key->index != nullptr) || !valuesFit) {
         return fail(p, "expected '%s'", key->syntax);
     }
     int64_t v[2] = {0, 0};

@@ -210,19 +210,18 @@ int32_t runCommand(SimCamera* camera, uint32_t address, uint32_t value) {
     if (value != (store ? kFlashStoreCommand : kReloadCommand)) {
         return kStatusBadCommand;
     }
-    for (uint32_t i = 0; i < kProtectedCount; ++i) {
-        uint32_t* reg = &camera->registers[kProtectedRegisters[i]];
-        if (store) {
-            camera->flash[i] = *reg;
-        } else {
-            *reg = camera->flash[i];
+    if (!store) {
+        for (uint32_t i = 0; i < kProtectedCount; ++i) {
+            camera->registers[kProtectedRegisters[i]] = camera->flash[i];
         }
+        return kStatusOk;
     }
-    if (store) {
-        tracePrint("sim: camera %u flash", gState.current + 1);
-        traceProtected(camera->flash);
-        traceEndLine();
+    for (uint32_t i = 0; i < kProtectedCount; ++i) {
+        camera->flash[i] = camera->registers[kProtectedRegisters[i]];
     }
+    tracePrint("sim: camera %u flash", gState.current + 1);
+    traceProtected(camera->flash);
+    traceEndLine();
     return kStatusOk;
 }
 
@@ -353,9 +352,7 @@ int32_t simClose(KvxHandle handle) {
     }
     gState.connected = false;
     gState.advanceOnOpen = !camera->hasPending;
-    if (camera->hasPending) {
-        camera->rebootOpenFailsLeft = camera->setup->rebootOpenFails;
-    }
+    camera->rebootOpenFailsLeft = camera->hasPending ? camera->setup->rebootOpenFails : 0;
     return kStatusOk;
 }
 

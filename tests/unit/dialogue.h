@@ -11,8 +11,8 @@
 inline void feedInput(const std::string& text) {
     // One file per test, so tests of several binaries can run side by side.
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    std::string path = testing::TempDir() + "q713_input_" + test->test_suite_name() + "_" +
-                       test->name() + ".txt";
+    std::string path =
+        testing::TempDir() + "q713_input_" + test->test_suite_name() + "_" + test->name() + ".txt";
     std::FILE* file = std::fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr);
     std::fwrite(text.data(), 1, text.size(), file);

@@ -2,6 +2,7 @@
 #include "calibration/restore.h"
 
 #include "console/console.h"
+#include "console/terminal.h"
 
 namespace {
 
@@ -65,4 +66,14 @@ bool resetRegisterMap(KvxHandle handle) {
                                     "Could not set flash magic. Register map not reset.\n",
                                     "Could not reset register map. Register map not reset.\n",
                                     "Register map successfully reset.\n"});
+}
+
+bool restoreCalibration(KvxHandle handle, const RegisterTable& table) {
+    // Cut in the middle, the camera would keep a calibration half written.
+    holdInterrupts();
+    bool written = writeProtectedRegisters(handle, table);
+    bool saved = saveProtectedRegisters(handle);
+    bool reset = resetRegisterMap(handle);
+    releaseInterrupts();
+    return written || saved || reset;
 }

@@ -19,4 +19,9 @@ bool saveProtectedRegisters(KvxHandle handle);
 /// Has the camera reset its register map; true when accepted.
 bool resetRegisterMap(KvxHandle handle);
 
+/// Writes the table, stores it in flash and resets the register map: all
+/// three run, in this order, and an interrupt is held back until the last
+/// returns (see stopRequested); true when at least one succeeded.
+bool restoreCalibration(KvxHandle handle, const RegisterTable& table);
+
 #endif

@@ -32,6 +32,10 @@ const char* ponText(int32_t ponIndex) {
     return ponIndex < PON_COUNT ? PON_TABLE[ponIndex] : PON_TABLE[UNKNOWN_PON];
 }
 
+bool runs231(const VersionInfo& info) {
+    return info.major == 2 && info.minor == 3 && info.nonfunc == 1;
+}
+
 int readVersionInfo(KvxHandle handle, VersionInfo* info) {
     uint32_t firmwareReg = 0;
     if (!readRegister(handle, FIRMWARE_REGISTER, &firmwareReg)) {

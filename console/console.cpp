@@ -45,6 +45,14 @@ bool outputFailed() {
     return writeFailed;
 }
 
+bool stopRequested() {
+    if (!interruptHeldBack()) {
+        return false;
+    }
+    say("Stopped at the user's request.\n");
+    return true;
+}
+
 bool waitForReturn(const char* message) {
     say("%s", message);
     discardTypedAhead();

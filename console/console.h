@@ -20,6 +20,10 @@ void sayError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 /// True when a message could not be written to standard output since startConsole.
 bool outputFailed();
 
+/// True when an interrupt was held back while the camera was being changed;
+/// then prints the line that ends the run there.
+bool stopRequested();
+
 /// Prints message and reads one character typed after it, leaving the rest of
 /// the line pending; false when input has ended and nothing was read.
 bool waitForReturn(const char* message);

@@ -39,12 +39,6 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     return TRUE;
 }
 
-bool inputIsConsole(HANDLE* input) {
-    DWORD mode = 0;
-    *input = GetStdHandle(STD_INPUT_HANDLE);
-    return GetConsoleMode(*input, &mode) != 0;
-}
-
 #else
 
 constexpr int INTERRUPTS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
@@ -93,8 +87,9 @@ void prepareTerminal() {
 
 void discardTypedAhead() {
 #ifdef _WIN32
-    HANDLE input = nullptr;
-    if (inputIsConsole(&input)) {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(input, &mode) != 0) {
         FlushConsoleInputBuffer(input);
     }
 #else

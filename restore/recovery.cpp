@@ -10,7 +10,6 @@
 #include "calibration/restore.h"
 #include "camera/identification.h"
 #include "console/console.h"
-#include "console/terminal.h"
 #include "restore/transcript.h"
 #include "workflow/connection.h"
 #include "workflow/mainloop.h"
@@ -29,12 +28,6 @@ void printBanner() {
     say("%s", BANNER_FRAME);
 }
 
-// The tables were printed under firmware 2.0.0 or the patch, for 2.3.1; on
-// any other firmware these registers may mean something else.
-bool runs231(const VersionInfo& info) {
-    return info.major == 2 && info.minor == 3 && info.nonfunc == 1;
-}
-
 int endWithMessage(const char* message) {
     say("%s", message);
     waitForReturn(QUIT);
@@ -47,16 +40,6 @@ void showComparison(const char* path, const TranscriptScan& scan, const Register
         say("\taddress = %d, camera = %d, table = %d.\n", now[i].address, now[i].value,
             scan.match[i].value);
     }
-}
-
-// The same three steps, in the same order, as the update tool's restore; they
-// all run, and the read-back decides.
-void writeTable(KvxHandle handle, const RegisterTable& table) {
-    holdInterrupts();
-    writeProtectedRegisters(handle, table);
-    saveProtectedRegisters(handle);
-    resetRegisterMap(handle);
-    releaseInterrupts();
 }
 
 // Exit status: 0 when every register reads back as the table has it.
@@ -86,6 +69,8 @@ int verify(KvxHandle* handle, const RegisterTable& table) {
 
 // From the identified camera on: its table, the question, the writes.
 int restoreCamera(KvxHandle* handle, const VersionInfo& info, const char* path) {
+    // The tables were printed under firmware 2.0.0 or the patch, for 2.3.1; on
+    // any other firmware these registers may mean something else.
     if (!runs231(info)) {
         return endWithMessage("Restore needs firmware 2.3.1.\n");
     }
@@ -124,9 +109,9 @@ int restoreCamera(KvxHandle* handle, const VersionInfo& info, const char* path) 
         sayError("q713-restore: standard output failed; the camera was not changed.\n");
         return -1;
     }
-    writeTable(*handle, scan.match);
-    if (interruptHeldBack()) {
-        say("Stopped at the user's request.\n");
+    // The same three steps as the update tool's; the read-back decides.
+    restoreCalibration(*handle, scan.match);
+    if (stopRequested()) {
         return -1;
     }
     say("%s", SEPARATOR);

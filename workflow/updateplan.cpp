@@ -7,7 +7,6 @@
 #include "calibration/restore.h"
 #include "camera/firmware.h"
 #include "console/console.h"
-#include "console/terminal.h"
 #include "workflow/connection.h"
 
 namespace {
@@ -36,17 +35,6 @@ UpdateOutcome endWithMessage() {
     return UpdateOutcome::Ended;
 }
 
-// The technician asked to stop while the camera was being changed; the change
-// has been finished first.
-UpdateOutcome stopAtUserRequest() {
-    say("Stopped at the user's request.\n");
-    return UpdateOutcome::Ended;
-}
-
-bool runs231(const VersionInfo& info) {
-    return info.major == 2 && info.minor == 3 && info.nonfunc == 1;
-}
-
 // False when the run must end: input ended before anyone confirmed the reboot
 // (writing calibration into a camera that may not have restarted is unsafe),
 // or the user gave up reconnecting.
@@ -68,8 +56,7 @@ bool rebootStep(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* messa
 bool loadAndReboot(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* fileName,
                    const char* rebootMessage) {
     bool loaded = loadFirmware(kvxHandle, fileName);
-    if (interruptHeldBack()) {
-        stopAtUserRequest();
+    if (stopRequested()) {
         return false;
     }
     if (!loaded) {
@@ -81,18 +68,14 @@ bool loadAndReboot(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* fi
 
 UpdateOutcome restoreAndIdentify(KvxHandle kvxHandle, const RegisterTable& table, bool found) {
     if (found) {
-        // All three run whatever the others did, and the plan goes on when one
-        // succeeded. That does not always keep the values: a failed save
-        // followed by a reset reloads the registers from the old flash.
-        holdInterrupts();
-        bool written = writeProtectedRegisters(kvxHandle, table);
-        bool saved = saveProtectedRegisters(kvxHandle);
-        bool reset = resetRegisterMap(kvxHandle);
-        releaseInterrupts();
-        if (interruptHeldBack()) {
-            return stopAtUserRequest();
+        // The plan goes on when one of the three succeeded. That does not
+        // always keep the values: a failed save followed by a reset reloads
+        // the registers from the old flash.
+        bool anyDone = restoreCalibration(kvxHandle, table);
+        if (stopRequested()) {
+            return UpdateOutcome::Ended;
         }
-        if (!written && !saved && !reset) {
+        if (!anyDone) {
             return endWithMessage();
         }
     } else {

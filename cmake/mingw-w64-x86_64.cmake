@@ -10,5 +10,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Build steps that run a built program (the firmware image writer) run it under wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Tests run the exes under wine's 64-bit loader, which tools/wine.sh picks.
+set(CMAKE_CROSSCOMPILING_EMULATOR sh ${CMAKE_CURRENT_LIST_DIR}/../tools/wine.sh 64)

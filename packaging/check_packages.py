@@ -6,8 +6,9 @@ architecture) and the training zip's practice runs under wine.
 usage: check_packages.py make ZIP_DIR CPACK CONFIG
        check_packages.py contents ZIP_DIR VERSION ARCH SOURCE_DIR FIRMWARE_DIR [--restore] [--guide]
        check_packages.py exes ZIP_DIR VERSION ARCH OBJDUMP [--restore]
-       check_packages.py practice ZIP_DIR VERSION ARCH SOURCE_DIR WORK_DIR [--restore]
-  ARCH is win64 or win32; --restore: q713-restore.exe is shipped; --guide: TECHNICIAN.txt is.
+       check_packages.py practice ZIP_DIR VERSION ARCH SOURCE_DIR WORK_DIR [--restore] EMULATOR...
+  ARCH is win64 or win32; --restore: q713-restore.exe is shipped; --guide: TECHNICIAN.txt is;
+  EMULATOR runs a Windows program (wine's cmd here) of ARCH.
 """
 import os
 import shutil
@@ -155,7 +156,7 @@ def check_exes(zip_dir, version, arch, objdump, restore):
             fail("%s: the numeric file or product version is not %s" % (name, four_part))
 
 
-def run_train(unpacked, work, args, stdin, trace):
+def run_train(emulator, unpacked, work, args, stdin, trace):
     """train.bat under wine's cmd, started from another folder as a double
     click or a console elsewhere would; returns (status, stdout as LF text)."""
     env = {"PATH": os.environ["PATH"], "HOME": os.environ.get("HOME", "/tmp"),
@@ -163,8 +164,8 @@ def run_train(unpacked, work, args, stdin, trace):
     if "WINEPREFIX" in os.environ:
         env["WINEPREFIX"] = os.environ["WINEPREFIX"]
     bat = os.path.relpath(os.path.join(unpacked, "train.bat"), work).replace("/", "\\")
-    done = subprocess.run(["timeout", "60", "wine", "cmd", "/c", bat] + args, cwd=work, env=env,
-                          input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    done = subprocess.run(["timeout", "60"] + emulator + ["cmd", "/c", bat] + args, cwd=work,
+                          env=env, input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     if done.stderr:
         print("stderr:\n" + done.stderr.decode(errors="replace"))
     return done.returncode, done.stdout
@@ -176,7 +177,7 @@ def flash_of_camera_1(trace):
     return lines[-1] if lines else None
 
 
-def check_practice(zip_dir, version, arch, source_dir, work, restore):
+def check_practice(zip_dir, version, arch, source_dir, work, restore, emulator):
     shutil.rmtree(work, ignore_errors=True)
     unpacked = os.path.join(work, "unpacked")
     stand = os.path.join(work, "elsewhere")
@@ -190,7 +191,7 @@ def check_practice(zip_dir, version, arch, source_dir, work, restore):
 
     # The whole demo, as the transcript case records it, then train.bat's own lines.
     trace = os.path.join(work, "update-trace.txt")
-    status, out = run_train(unpacked, stand, [], answers, trace)
+    status, out = run_train(emulator, unpacked, stand, [], answers, trace)
     text = out.replace(b"\r\n", b"\n")
     if not text.startswith(expected):
         fail("train.bat's update does not run the demo; its stdout:\n" + text.decode(errors="replace"))
@@ -205,13 +206,14 @@ def check_practice(zip_dir, version, arch, source_dir, work, restore):
 
     # The recovery: an update stopped at the first reboot prompt, its console
     # text saved as the technician would, then restored into the first camera.
-    status, out = run_train(unpacked, stand, [], b"", os.path.join(work, "stopped-trace.txt"))
+    stopped_trace = os.path.join(work, "stopped-trace.txt")
+    status, out = run_train(emulator, unpacked, stand, [], b"", stopped_trace)
     if status != 255:
         fail("the update stopped at the reboot prompt ended with %d, expected 255 (-1)" % status)
     with open(os.path.join(stand, "update.txt"), "wb") as f:
         f.write(out)
     trace = os.path.join(work, "restore-trace.txt")
-    status, out = run_train(unpacked, stand, ["restore", "update.txt"], b"y\n", trace)
+    status, out = run_train(emulator, unpacked, stand, ["restore", "update.txt"], b"y\n", trace)
     text = out.replace(b"\r\n", b"\n").decode(errors="replace")
     if status != 0 or "Calibration restored and verified.\n" not in text:
         fail("train.bat restore ended with %d:\n%s" % (status, text))
@@ -232,8 +234,8 @@ def main(argv):
     elif args[:1] == ["exes"] and len(args) == 5:
         if check_exes(*args[1:], restore) == SKIP:
             return SKIP
-    elif args[:1] == ["practice"] and len(args) == 6:
-        check_practice(*args[1:], restore)
+    elif args[:1] == ["practice"] and len(args) > 6:
+        check_practice(*args[1:6], restore, args[6:])
     else:
         print(__doc__)
         return 2

@@ -3,9 +3,9 @@
 technician types, judged by the screen, the exit status and the camera's trace.
 
 usage: real_console.py WORK_DIR FIRMWARE_DIR PROFILE_DIR COMMAND...
-  COMMAND runs the tool, e.g. "wine q713-update.exe"; set Q713_WINDOWS=1 for a
-  Windows console, which does not discard typed-ahead keys, so only the
-  interrupt checks run there.
+  COMMAND runs the tool, e.g. "sh tools/wine.sh 64 q713-update.exe"; set
+  Q713_WINDOWS=1 for a Windows console, which does not discard typed-ahead
+  keys, so only the interrupt checks run there.
 """
 import os
 import re

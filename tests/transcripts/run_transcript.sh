@@ -9,7 +9,7 @@
 #   appended to the sample's last camera), trace (the whole expected trace)
 #   and firmware (the image names to put in the working folder, SOURCE=NAME
 #   for one under another name; none = both).
-#   COMMAND runs the tool, e.g. "wine q713-update.exe" with --windows, where
+#   COMMAND runs the tool, e.g. "sh tools/wine.sh 64 q713-update.exe" with --windows, where
 #   the console's CR LF is read as LF and nothing else is changed.
 #   --crlf-input types every line of input with CR LF, as a Windows console
 #   does: the same stdout must come out.

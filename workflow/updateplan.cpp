@@ -11,12 +11,6 @@
 
 namespace {
 
-constexpr char FIRST_REBOOT[] =
-    "Now please reboot the camera and press <return> when it is up again.";
-constexpr char FINAL_REBOOT[] =
-    "Now please reboot the camera and press <return> when it is up again (note the blinking "
-    "LEDs).";
-
 enum class UpdatePath { Direct, ViaPatch, Unsupported };
 
 // The version decides first: 2.0.0 goes direct whatever its release date.
@@ -33,37 +27,6 @@ UpdatePath choosePath(const VersionInfo& info) {
 UpdateOutcome endWithMessage() {
     waitForReturn("Hit <return> to quit.\n");
     return UpdateOutcome::Ended;
-}
-
-// False when the run must end: input ended before anyone confirmed the reboot
-// (writing calibration into a camera that may not have restarted is unsafe),
-// or the user gave up reconnecting.
-bool rebootStep(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* message) {
-    KVXclose(&kvxHandle);
-    say("%s", SEPARATOR);
-    // One line answers the prompt, so nothing typed here confirms a later reboot.
-    if (!waitForLine(message)) {
-        return false;
-    }
-    if (!connectCamera(deviceConfig, &kvxHandle)) {
-        return false;
-    }
-    say("%s", SEPARATOR);
-    return true;
-}
-
-// False when the run must end; its messages have been printed.
-bool loadAndReboot(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* fileName,
-                   const char* rebootMessage) {
-    bool loaded = loadFirmware(kvxHandle, fileName);
-    if (stopRequested()) {
-        return false;
-    }
-    if (!loaded) {
-        endWithMessage();
-        return false;
-    }
-    return rebootStep(kvxHandle, deviceConfig, rebootMessage);
 }
 
 UpdateOutcome restoreAndIdentify(KvxHandle kvxHandle, const RegisterTable& table, bool found) {

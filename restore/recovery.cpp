@@ -43,8 +43,9 @@ void showComparison(const char* path, const TranscriptScan& scan, const Register
     }
 }
 
-// Exit status: 0 when every register reads back as the table has it.
-int verify(KvxHandle* handle, const RegisterTable& table) {
+// Exit status: 0 only when all three steps succeeded and every register
+// reads back as the table has it.
+int verify(KvxHandle* handle, const RegisterTable& table, const RestoreSteps& steps) {
     RegisterTable readBack;
     initProtectedRegisters(readBack);
     if (readProtectedRegisters(*handle, readBack) == CaptureResult::ReadFailed) {
@@ -53,15 +54,32 @@ int verify(KvxHandle* handle, const RegisterTable& table) {
     }
     say("Closing connection...\n");
     KVXclose(handle);
-    int mismatches = 0;
+    bool restored = true;
     for (int i = 0; i < PROTECTED_REGISTER_COUNT; ++i) {
         if (readBack[i].value != table[i].value) {
             say("Not restored: address = %d, camera = %d, table = %d.\n", readBack[i].address,
                 readBack[i].value, table[i].value);
-            ++mismatches;
+            restored = false;
         }
     }
-    if (mismatches > 0) {
+    // Registers that read back right are not yet kept: only the flash
+    // survives a restart, and only a save and a reset that both succeeded
+    // prove it holds the values.
+    if (!steps.written) {
+        say("Step failed: writing the values into the registers.\n");
+    }
+    if (!steps.saved) {
+        say("Step failed: storing the values in flash.\n");
+    }
+    if (!steps.reset) {
+        say("Step failed: resetting the register map.\n");
+    }
+    if (!steps.written || !steps.saved || !steps.reset) {
+        say("The values may be lost when the camera restarts: run q713-restore again with "
+            "the same file.\n");
+        return -1;
+    }
+    if (!restored) {
         return -1;
     }
     say("Calibration restored and verified.\n");
@@ -162,13 +180,13 @@ int restoreCamera(KvxHandle* handle, const VersionInfo& info, const char* path) 
     if (!confirmed("Write these values into the camera? (y/n)")) {
         return -1;
     }
-    // The same three steps as the update tool's; the read-back decides.
-    restoreCalibration(*handle, scan.match);
+    // The same three steps as the update tool's; they and the read-back decide.
+    RestoreSteps steps = restoreCalibration(*handle, scan.match);
     if (stopRequested()) {
         return -1;
     }
     say("%s", SEPARATOR);
-    return verify(handle, scan.match);
+    return verify(handle, scan.match, steps);
 }
 
 }  // namespace

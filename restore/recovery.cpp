@@ -110,6 +110,15 @@ bool findTable(const char* path, const VersionInfo& info, TranscriptScan* scan) 
         waitForReturn(QUIT);
         return false;
     }
+    if (scan->differingLines[0] != 0) {
+        say("Different calibration tables for this camera (PON %s, serial %d) in %s, lines %d "
+            "and %d.\n",
+            camera.pon, camera.serial, path, scan->differingLines[0], scan->differingLines[1]);
+        say("Nothing was written. Keep only the text of this camera's last update in the file "
+            "and run q713-restore again.\n");
+        waitForReturn(QUIT);
+        return false;
+    }
     return true;
 }
 

@@ -125,6 +125,13 @@ void finishTable(Reader& reader) {
     }
     if (std::strcmp(reader.tableIdentity.pon, reader.wanted->pon) == 0 &&
         reader.tableIdentity.serial == reader.wanted->serial) {
+        // Two cameras may print the same identity; only equal tables can be
+        // one camera updated twice.
+        if (scan->matched && scan->differingLines[0] == 0 &&
+            std::memcmp(scan->match, reader.table, sizeof reader.table) != 0) {
+            scan->differingLines[0] = scan->matchLine;
+            scan->differingLines[1] = reader.headingLine;
+        }
         scan->matched = true;
         scan->matchLine = reader.headingLine;
         std::memcpy(scan->match, reader.table, sizeof reader.table);

@@ -23,11 +23,15 @@ struct TranscriptScan {
     bool matched;         // a table of the wanted camera was found
     int matchLine;        // the line of that table's heading
     RegisterTable match;  // the last table of the wanted camera
+    // The headings of two tables of the wanted camera whose values differ,
+    // the first such pair; 0 when all its tables are equal.
+    int differingLines[2];
 };
 
 /// Reads the whole file at path, reporting each malformed table (file:line),
 /// a file that cannot be read and a file without tables on standard error;
-/// keeps the last table whose identity equals camera, when one is given.
+/// keeps the last table whose identity equals camera, when one is given, and
+/// notes where two of that camera's tables differ.
 TranscriptScan scanTranscript(const char* path, const CameraIdentity* camera);
 
 #endif

@@ -73,6 +73,20 @@ TEST(TranscriptCamera, TableBelongsOnlyToThePonAndSerialPrintedSinceTheTableBefo
     EXPECT_FALSE(scan(identity("420-0105-1", 1001) + table(1)).scan.matched);
 }
 
+TEST(TranscriptCamera, TwoDifferentTablesOfOneIdentityAreNamedByTheirLines) {
+    std::string camera = identity("410-3105-1", 1001);
+    Scanned twice = scan(camera + table(1) + camera + table(1));
+    EXPECT_TRUE(twice.scan.matched);
+    EXPECT_EQ(twice.scan.differingLines[0], 0);
+
+    // Another camera's different table between them does not count.
+    Scanned differing = scan(camera + table(1) + identity("410-3105-1", 1002) + table(5) +
+                             camera + table(1) + camera + table(2) + camera + table(3));
+    EXPECT_TRUE(differing.scan.valid);
+    EXPECT_EQ(differing.scan.differingLines[0], 43);
+    EXPECT_EQ(differing.scan.differingLines[1], 62);
+}
+
 TEST(TranscriptNumbers, ThirtyTwoBitValuesReadAndNothingBeyond) {
     Scanned highest = scan(identity("410-3105-1", 1001) + tableWithFirstValue("2147483647."));
     EXPECT_TRUE(highest.scan.matched);

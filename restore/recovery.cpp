@@ -1,6 +1,6 @@
-// The restore dialogue: connect, identify, find the camera's own table in the
-// transcript, show it beside the camera's values, write it on the user's word
-// and read it back.
+// The restore dialogue: connect, identify, load 2.3.1 into a camera left on
+// the patch, find the camera's own table in the transcript, show it beside the
+// camera's values, write it on the user's word and read it back.
 #include "restore/recovery.h"
 
 #include <cstdio>

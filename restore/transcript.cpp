@@ -72,11 +72,12 @@ bool readLine(std::FILE* file, Line* line) {
         line->bytes += static_cast<const char*>(newline) - line->buffer + 1;
     } else {
         line->bytes += length > 0 ? static_cast<long long>(length) : 1;
-        for (int c = std::fgetc(file); c != '\n' && c != EOF && line->bytes <= line->limit;
-             c = std::fgetc(file)) {
+        int c = std::fgetc(file);
+        for (; c != '\n' && c != EOF && line->bytes <= line->limit; c = std::fgetc(file)) {
             line->garbled = true;
             ++line->bytes;
         }
+        line->bytes += c == '\n' ? 1 : 0;
     }
     while (length > 0 && isBlank(line->buffer[length - 1])) {
         line->buffer[--length] = '\0';

@@ -68,12 +68,13 @@ bool resetRegisterMap(KvxHandle handle) {
                                     "Register map successfully reset.\n"});
 }
 
-bool restoreCalibration(KvxHandle handle, const RegisterTable& table) {
+RestoreSteps restoreCalibration(KvxHandle handle, const RegisterTable& table) {
     // Cut in the middle, the camera would keep a calibration half written.
     holdInterrupts();
-    bool written = writeProtectedRegisters(handle, table);
-    bool saved = saveProtectedRegisters(handle);
-    bool reset = resetRegisterMap(handle);
+    RestoreSteps steps{};
+    steps.written = writeProtectedRegisters(handle, table);
+    steps.saved = saveProtectedRegisters(handle);
+    steps.reset = resetRegisterMap(handle);
     releaseInterrupts();
-    return written || saved || reset;
+    return steps;
 }

@@ -19,9 +19,16 @@ bool saveProtectedRegisters(KvxHandle handle);
 /// Has the camera reset its register map; true when accepted.
 bool resetRegisterMap(KvxHandle handle);
 
+/// Which of the three write-back steps the camera accepted.
+struct RestoreSteps {
+    bool written;
+    bool saved;
+    bool reset;
+};
+
 /// Writes the table, stores it in flash and resets the register map: all
 /// three run, in this order, and an interrupt is held back until the last
-/// returns (see stopRequested); true when at least one succeeded.
-bool restoreCalibration(KvxHandle handle, const RegisterTable& table);
+/// returns (see stopRequested).
+RestoreSteps restoreCalibration(KvxHandle handle, const RegisterTable& table);
 
 #endif

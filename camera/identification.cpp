@@ -36,6 +36,10 @@ bool runs231(const VersionInfo& info) {
     return info.major == 2 && info.minor == 3 && info.nonfunc == 1;
 }
 
+bool runsPatch(const VersionInfo& info) {
+    return info.major == 0 && info.minor == 0 && info.nonfunc == 0;
+}
+
 int readVersionInfo(KvxHandle handle, VersionInfo* info) {
     uint32_t firmwareReg = 0;
     if (!readRegister(handle, FIRMWARE_REGISTER, &firmwareReg)) {

@@ -28,6 +28,9 @@ const char* ponText(int32_t ponIndex);
 /// True when info names firmware 2.3.1 (major, minor and nonfunc; not the date).
 bool runs231(const VersionInfo& info);
 
+/// True when info names the patch, firmware 0.0.0 (not the date).
+bool runsPatch(const VersionInfo& info);
+
 /// Reads the identity into info and prints its four lines; 0, or -1 (nothing
 /// printed) when a register could not be read.
 int readVersionInfo(KvxHandle handle, VersionInfo* info);

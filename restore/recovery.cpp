@@ -8,6 +8,7 @@
 #include "calibration/capture.h"
 #include "calibration/registers.h"
 #include "calibration/restore.h"
+#include "camera/firmware.h"
 #include "camera/identification.h"
 #include "console/console.h"
 #include "restore/transcript.h"
@@ -42,8 +43,9 @@ void showComparison(const char* path, const TranscriptScan& scan, const Register
     }
 }
 
-// Exit status: 0 when every register reads back as the table has it.
-int verify(KvxHandle* handle, const RegisterTable& table) {
+// Exit status: 0 only when all three steps succeeded and every register
+// reads back as the table has it.
+int verify(KvxHandle* handle, const RegisterTable& table, const RestoreSteps& steps) {
     RegisterTable readBack;
     initProtectedRegisters(readBack);
     if (readProtectedRegisters(*handle, readBack) == CaptureResult::ReadFailed) {
@@ -52,42 +54,120 @@ int verify(KvxHandle* handle, const RegisterTable& table) {
     }
     say("Closing connection...\n");
     KVXclose(handle);
-    int mismatches = 0;
+    bool restored = true;
     for (int i = 0; i < PROTECTED_REGISTER_COUNT; ++i) {
         if (readBack[i].value != table[i].value) {
             say("Not restored: address = %d, camera = %d, table = %d.\n", readBack[i].address,
                 readBack[i].value, table[i].value);
-            ++mismatches;
+            restored = false;
         }
     }
-    if (mismatches > 0) {
+    // Registers that read back right are not yet kept: only the flash
+    // survives a restart, and only a save and a reset that both succeeded
+    // prove it holds the values.
+    if (!steps.written) {
+        say("Step failed: writing the values into the registers.\n");
+    }
+    if (!steps.saved) {
+        say("Step failed: storing the values in flash.\n");
+    }
+    if (!steps.reset) {
+        say("Step failed: resetting the register map.\n");
+    }
+    if (!steps.written || !steps.saved || !steps.reset) {
+        say("The values may be lost when the camera restarts: run q713-restore again with "
+            "the same file.\n");
+        return -1;
+    }
+    if (!restored) {
         return -1;
     }
     say("Calibration restored and verified.\n");
     return 0;
 }
 
-// From the identified camera on: its table, the question, the writes.
+CameraIdentity identityOf(const VersionInfo& info) {
+    CameraIdentity camera{};
+    std::snprintf(camera.pon, sizeof camera.pon, "%s", ponText(info.ponIndex));
+    camera.serial = info.serial;
+    return camera;
+}
+
+// The table of the identified camera, read afresh from the file; false when
+// the run must end, its messages printed.
+bool findTable(const char* path, const VersionInfo& info, TranscriptScan* scan) {
+    CameraIdentity camera = identityOf(info);
+    // The file was checked before connecting; read again, it could only have
+    // changed in the meantime, and then it is reported again.
+    *scan = scanTranscript(path, &camera);
+    if (!scan->valid) {
+        return false;
+    }
+    if (!scan->matched) {
+        // Another camera's calibration must never be written into this one.
+        say("No calibration table for this camera (PON %s, serial %d) in %s.\n", camera.pon,
+            camera.serial, path);
+        waitForReturn(QUIT);
+        return false;
+    }
+    return true;
+}
+
+// Asks a question answered with y or n; true on y. Any other answer ends the
+// run with the camera as it was.
+bool confirmed(const char* question) {
+    say("%s", question);
+    char answer = readChoice();
+    say("%s", SEPARATOR);
+    if (answer != 'y') {
+        say("The camera was not changed.\n");
+        return false;
+    }
+    // Without the console the user would not see what happened to the camera.
+    if (outputFailed()) {
+        sayError("q713-restore: standard output failed; the camera was not changed.\n");
+        return false;
+    }
+    return true;
+}
+
+// A camera stopped between the patch and 2.3.1 gets 2.3.1 as the update tool
+// would have loaded it; info then holds its new identity. False when the run
+// must end, its messages printed.
+bool finishFirmware(KvxHandle* handle, VersionInfo* info, const char* path) {
+    TranscriptScan scan;
+    if (!findTable(path, *info, &scan)) {
+        return false;
+    }
+    say("This camera runs the patch (firmware 0.0.0): its update stopped before 2.3.1.\n");
+    say("Its calibration table is in %s, line %d.\n", path, scan.matchLine);
+    if (!confirmed("Load firmware 2.3.1 into this camera first? (y/n)")) {
+        return false;
+    }
+    if (!loadAndReboot(*handle, &deviceConfig.config, FIRMWARE_FILE, FINAL_REBOOT)) {
+        return false;
+    }
+    if (readVersionInfo(*handle, info) != 0) {
+        waitForReturn(IDENTIFICATION_FAILED);
+        return false;
+    }
+    say("%s", SEPARATOR);
+    if (!runs231(*info)) {
+        endWithMessage("Firmware update failed: the camera does not run firmware 2.3.1.\n");
+        return false;
+    }
+    return true;
+}
+
+// From a camera on 2.3.1 on: its table, the question, the writes.
 int restoreCamera(KvxHandle* handle, const VersionInfo& info, const char* path) {
     // The tables were printed under firmware 2.0.0 or the patch, for 2.3.1; on
     // any other firmware these registers may mean something else.
     if (!runs231(info)) {
         return endWithMessage("Restore needs firmware 2.3.1.\n");
     }
-    CameraIdentity camera{};
-    std::snprintf(camera.pon, sizeof camera.pon, "%s", ponText(info.ponIndex));
-    camera.serial = info.serial;
-    // The file was checked before connecting; read again, it could only have
-    // changed in the meantime, and then it is reported again.
-    TranscriptScan scan = scanTranscript(path, &camera);
-    if (!scan.valid) {
-        return -1;
-    }
-    if (!scan.matched) {
-        // Another camera's calibration must never be written into this one.
-        say("No calibration table for this camera (PON %s, serial %d) in %s.\n", camera.pon,
-            camera.serial, path);
-        waitForReturn(QUIT);
+    TranscriptScan scan;
+    if (!findTable(path, info, &scan)) {
         return -1;
     }
     RegisterTable now;
@@ -97,25 +177,16 @@ int restoreCamera(KvxHandle* handle, const VersionInfo& info, const char* path) 
         return -1;
     }
     showComparison(path, scan, now);
-    say("Write these values into the camera? (y/n)");
-    char answer = readChoice();
-    say("%s", SEPARATOR);
-    if (answer != 'y') {
-        say("The camera was not changed.\n");
+    if (!confirmed("Write these values into the camera? (y/n)")) {
         return -1;
     }
-    // Without the console the user would not see what happened to the camera.
-    if (outputFailed()) {
-        sayError("q713-restore: standard output failed; the camera was not changed.\n");
-        return -1;
-    }
-    // The same three steps as the update tool's; the read-back decides.
-    restoreCalibration(*handle, scan.match);
+    // The same three steps as the update tool's; they and the read-back decide.
+    RestoreSteps steps = restoreCalibration(*handle, scan.match);
     if (stopRequested()) {
         return -1;
     }
     say("%s", SEPARATOR);
-    return verify(handle, scan.match);
+    return verify(handle, scan.match, steps);
 }
 
 }  // namespace
@@ -141,5 +212,8 @@ int runRestore(const char* path) {
         return -1;
     }
     say("%s", SEPARATOR);
+    if (runsPatch(versionInfo) && !finishFirmware(&kvxHandle, &versionInfo, path)) {
+        return -1;
+    }
     return restoreCamera(&kvxHandle, versionInfo, path);
 }

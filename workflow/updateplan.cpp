@@ -11,12 +11,6 @@
 
 namespace {
 
-constexpr char FIRST_REBOOT[] =
-    "Now please reboot the camera and press <return> when it is up again.";
-constexpr char FINAL_REBOOT[] =
-    "Now please reboot the camera and press <return> when it is up again (note the blinking "
-    "LEDs).";
-
 enum class UpdatePath { Direct, ViaPatch, Unsupported };
 
 // The version decides first: 2.0.0 goes direct whatever its release date.
@@ -35,49 +29,21 @@ UpdateOutcome endWithMessage() {
     return UpdateOutcome::Ended;
 }
 
-// False when the run must end: input ended before anyone confirmed the reboot
-// (writing calibration into a camera that may not have restarted is unsafe),
-// or the user gave up reconnecting.
-bool rebootStep(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* message) {
-    KVXclose(&kvxHandle);
-    say("%s", SEPARATOR);
-    // One line answers the prompt, so nothing typed here confirms a later reboot.
-    if (!waitForLine(message)) {
-        return false;
-    }
-    if (!connectCamera(deviceConfig, &kvxHandle)) {
-        return false;
-    }
-    say("%s", SEPARATOR);
-    return true;
-}
-
-// False when the run must end; its messages have been printed.
-bool loadAndReboot(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* fileName,
-                   const char* rebootMessage) {
-    bool loaded = loadFirmware(kvxHandle, fileName);
-    if (stopRequested()) {
-        return false;
-    }
-    if (!loaded) {
-        endWithMessage();
-        return false;
-    }
-    return rebootStep(kvxHandle, deviceConfig, rebootMessage);
-}
-
-UpdateOutcome restoreAndIdentify(KvxHandle kvxHandle, const RegisterTable& table, bool found) {
+UpdateOutcome restoreAndIdentify(KvxHandle& kvxHandle, const RegisterTable& table, bool found) {
+    // Nothing captured means nothing to write back: the camera keeps no less.
+    bool writtenBack = true;
     if (found) {
-        // The plan goes on when one of the three succeeded. That does not
-        // always keep the values: a failed save followed by a reset reloads
-        // the registers from the old flash.
-        bool anyDone = restoreCalibration(kvxHandle, table);
+        RestoreSteps steps = restoreCalibration(kvxHandle, table);
         if (stopRequested()) {
             return UpdateOutcome::Ended;
         }
-        if (!anyDone) {
+        if (!steps.written && !steps.saved && !steps.reset) {
             return endWithMessage();
         }
+        // The plan goes on to show the new firmware, but without all three
+        // the values may be lost: a failed save followed by a reset reloads
+        // the registers from the empty flash.
+        writtenBack = steps.written && steps.saved && steps.reset;
     } else {
         say("No register data to be written.\n");
     }
@@ -89,8 +55,21 @@ UpdateOutcome restoreAndIdentify(KvxHandle kvxHandle, const RegisterTable& table
     }
     // A camera that was not rebooted, or took the wrong image, still runs
     // another firmware; its values may not be where the tool put them.
-    if (!runs231(newVersionInfo)) {
+    bool on231 = runs231(newVersionInfo);
+    if (!on231) {
         say("Firmware update failed: the camera does not run firmware 2.3.1.\n");
+    }
+    if (!writtenBack) {
+        if (on231) {
+            // As at completion: the camera is finished with, whatever it keeps.
+            KVXclose(&kvxHandle);
+        }
+        waitForReturn(
+            "The calibration was not fully written back: save this console text and run "
+            "q713-restore with it.\nHit <return> to quit.\n");
+        return UpdateOutcome::Ended;
+    }
+    if (!on231) {
         return endWithMessage();
     }
     return UpdateOutcome::Completed;

@@ -286,7 +286,8 @@ RunVerdict judgeRun(const DialogueRun& run, const std::vector<SimCameraView>& be
         lastTable[c] = static_cast<int>(t);
         size_t next = t + 1 < tables.size() ? tables[t + 1].start : run.out.size();
         std::string after = run.out.substr(tables[t].end, next - tables[t].end);
-        keptBy[t] = tables[t].complete && sameWords(camera.flash, tables[t].values);
+        keptBy[t] = tables[t].complete && sameWords(camera.flash, tables[t].values) &&
+                    sameWords(camera.calibration, tables[t].values);
         failureAfter[t] = showsFailureLine(after);
         if (!showsDone(after)) {
             continue;
@@ -294,12 +295,10 @@ RunVerdict judgeRun(const DialogueRun& run, const std::vector<SimCameraView>& be
         std::string which = "camera " + std::to_string(c + 1) + " ";
         if (!runs231(camera)) {
             broken.push_back(which + "reported done but not on 2.3.1: " + describe(camera));
-        } else if (!keptBy[t] && !failureAfter[t]) {
-            broken.push_back(
-                which +
-                "reported done without the table in flash or a failure line: " + describe(camera));
         } else if (!keptBy[t]) {
-            verdict.doneAfterFailure = true;
+            // Whatever failed on the way, "done" promises the calibration kept.
+            broken.push_back(which + "reported done without the table in flash and registers: " +
+                             describe(camera));
         }
     }
     // Input that ends at a reboot prompt ends the run with nothing more printed:

@@ -32,9 +32,6 @@ std::vector<SimCameraView> camerasBefore(const std::string& profile);
 /// What the judge found in one run.
 struct RunVerdict {
     std::vector<std::string> broken;  // one line per broken rule; none for a sound run
-    // Completed after a failure line although the flash does not hold the
-    // table: allowed, as a write or save may fail and the plan goes on.
-    bool doneAfterFailure = false;
 };
 
 /// Judges run by the cameras' state; before: the cameras as they were plugged in.

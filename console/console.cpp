@@ -20,7 +20,8 @@ void discardRestOfLine(int c) {
 }  // namespace
 
 void startConsole() {
-    writeFailed = false;
+    // Nothing printed would reach the technician, the table included.
+    writeFailed = openClosedStandardStreams();
     prepareTerminal();
 }
 

@@ -6,8 +6,10 @@
 /// The line that separates the stages of a run on the console.
 constexpr char SEPARATOR[] = "------------------------\n";
 
-/// Readies the console for a run: interrupt handling, and no output failure
-/// remembered yet. Call once at start-up.
+/// Readies the console for a run: standard streams that are closed opened on
+/// the null device (a closed standard output counts as failed output),
+/// interrupt handling, and no other output failure remembered yet. Call once
+/// at start-up, before anything opens a file.
 void startConsole();
 
 /// Prints a printf-style message to standard output and flushes it, so the

@@ -8,10 +8,15 @@
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace {
@@ -65,6 +70,41 @@ sigset_t interruptSet() {
 #endif
 
 }  // namespace
+
+bool openClosedStandardStreams() {
+    bool outputClosed = false;
+#ifdef _WIN32
+    constexpr DWORD STANDARD_HANDLES[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (int fd = 0; fd <= 2; ++fd) {
+        HANDLE handle = GetStdHandle(STANDARD_HANDLES[fd]);
+        if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
+            continue;
+        }
+        // The C runtime's descriptor too: a library sharing the runtime
+        // could otherwise be handed it for a file of its own.
+        int opened = _open("NUL", _O_RDWR | _O_BINARY);
+        if (opened >= 0 && opened != fd) {
+            _dup2(opened, fd);
+            _close(opened);
+        }
+        SetStdHandle(STANDARD_HANDLES[fd], reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
+        outputClosed = outputClosed || fd == 1;
+    }
+#else
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) {
+            continue;
+        }
+        // The lowest free descriptor, so this one: those below are open.
+        int opened = open("/dev/null", O_RDWR);
+        if (opened >= 0 && opened != fd) {
+            close(opened);
+        }
+        outputClosed = outputClosed || fd == STDOUT_FILENO;
+    }
+#endif
+    return outputClosed;
+}
 
 void prepareTerminal() {
     heldBack = false;

@@ -3,6 +3,11 @@
 #ifndef CONSOLE_TERMINAL_H
 #define CONSOLE_TERMINAL_H
 
+/// Opens each closed standard descriptor (on Windows, each missing standard
+/// handle) on the null device, so that no file opened later takes its place;
+/// true when standard output was closed. Call first thing at start-up.
+bool openClosedStandardStreams();
+
 /// Installs the interrupt handlers and ignores broken pipes; forgets any
 /// interrupt held back before. Call once at start-up, before any prompt.
 void prepareTerminal();

@@ -1,6 +1,6 @@
-// The restore dialogue: connect, identify, find the camera's own table in the
-// transcript, show it beside the camera's values, write it on the user's word
-// and read it back.
+// The restore dialogue: connect, identify, load 2.3.1 into a camera left on
+// the patch, find the camera's own table in the transcript, show it beside the
+// camera's values, write it on the user's word and read it back.
 #include "restore/recovery.h"
 
 #include <cstdio>
@@ -95,11 +95,12 @@ CameraIdentity identityOf(const VersionInfo& info) {
 
 // The table of the identified camera, read afresh from the file; false when
 // the run must end, its messages printed.
-bool findTable(const char* path, const VersionInfo& info, TranscriptScan* scan) {
+bool findTable(TranscriptFile* transcript, const VersionInfo& info, TranscriptScan* scan) {
+    const char* path = transcript->path;
     CameraIdentity camera = identityOf(info);
     // The file was checked before connecting; read again, it could only have
-    // changed in the meantime, and then it is reported again.
-    *scan = scanTranscript(path, &camera);
+    // changed in the meantime, and then it is reported.
+    *scan = scanTranscript(transcript, &camera);
     if (!scan->valid) {
         return false;
     }
@@ -107,6 +108,15 @@ bool findTable(const char* path, const VersionInfo& info, TranscriptScan* scan) 
         // Another camera's calibration must never be written into this one.
         say("No calibration table for this camera (PON %s, serial %d) in %s.\n", camera.pon,
             camera.serial, path);
+        waitForReturn(QUIT);
+        return false;
+    }
+    if (scan->differingLines[0] != 0) {
+        say("Different calibration tables for this camera (PON %s, serial %d) in %s, lines %d "
+            "and %d.\n",
+            camera.pon, camera.serial, path, scan->differingLines[0], scan->differingLines[1]);
+        say("Nothing was written. Keep only the text of this camera's last update in the file "
+            "and run q713-restore again.\n");
         waitForReturn(QUIT);
         return false;
     }
@@ -134,13 +144,13 @@ bool confirmed(const char* question) {
 // A camera stopped between the patch and 2.3.1 gets 2.3.1 as the update tool
 // would have loaded it; info then holds its new identity. False when the run
 // must end, its messages printed.
-bool finishFirmware(KvxHandle* handle, VersionInfo* info, const char* path) {
+bool finishFirmware(KvxHandle* handle, VersionInfo* info, TranscriptFile* transcript) {
     TranscriptScan scan;
-    if (!findTable(path, *info, &scan)) {
+    if (!findTable(transcript, *info, &scan)) {
         return false;
     }
     say("This camera runs the patch (firmware 0.0.0): its update stopped before 2.3.1.\n");
-    say("Its calibration table is in %s, line %d.\n", path, scan.matchLine);
+    say("Its calibration table is in %s, line %d.\n", transcript->path, scan.matchLine);
     if (!confirmed("Load firmware 2.3.1 into this camera first? (y/n)")) {
         return false;
     }
@@ -160,14 +170,14 @@ bool finishFirmware(KvxHandle* handle, VersionInfo* info, const char* path) {
 }
 
 // From a camera on 2.3.1 on: its table, the question, the writes.
-int restoreCamera(KvxHandle* handle, const VersionInfo& info, const char* path) {
+int restoreCamera(KvxHandle* handle, const VersionInfo& info, TranscriptFile* transcript) {
     // The tables were printed under firmware 2.0.0 or the patch, for 2.3.1; on
     // any other firmware these registers may mean something else.
     if (!runs231(info)) {
         return endWithMessage("Restore needs firmware 2.3.1.\n");
     }
     TranscriptScan scan;
-    if (!findTable(path, info, &scan)) {
+    if (!findTable(transcript, info, &scan)) {
         return -1;
     }
     RegisterTable now;
@@ -176,7 +186,7 @@ int restoreCamera(KvxHandle* handle, const VersionInfo& info, const char* path) 
         waitForReturn(QUIT);
         return -1;
     }
-    showComparison(path, scan, now);
+    showComparison(transcript->path, scan, now);
     if (!confirmed("Write these values into the camera? (y/n)")) {
         return -1;
     }
@@ -189,14 +199,8 @@ int restoreCamera(KvxHandle* handle, const VersionInfo& info, const char* path) 
     return verify(handle, scan.match, steps);
 }
 
-}  // namespace
-
-int runRestore(const char* path) {
-    // A file that does not hold what it should is refused before any camera
-    // is touched.
-    if (!scanTranscript(path, nullptr).valid) {
-        return -1;
-    }
+// From the checked file on: connect, identify, restore.
+int restoreFrom(TranscriptFile* transcript) {
     KVXinitConfig(&deviceConfig.config);
     printBanner();
     say("Opening device...");
@@ -212,8 +216,22 @@ int runRestore(const char* path) {
         return -1;
     }
     say("%s", SEPARATOR);
-    if (runsPatch(versionInfo) && !finishFirmware(&kvxHandle, &versionInfo, path)) {
+    if (runsPatch(versionInfo) && !finishFirmware(&kvxHandle, &versionInfo, transcript)) {
         return -1;
     }
-    return restoreCamera(&kvxHandle, versionInfo, path);
+    return restoreCamera(&kvxHandle, versionInfo, transcript);
+}
+
+}  // namespace
+
+int runRestore(const char* path) {
+    // A file that does not hold what it should is refused before any camera
+    // is touched.
+    TranscriptFile transcript{};
+    if (!openTranscript(path, &transcript)) {
+        return -1;
+    }
+    int status = scanTranscript(&transcript, nullptr).valid ? restoreFrom(&transcript) : -1;
+    closeTranscript(&transcript);
+    return status;
 }

@@ -2,6 +2,8 @@
 // rows) out of a saved console text, with the camera each belongs to.
 #include "restore/transcript.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +27,10 @@ struct Line {
     const char* text;  // without indentation, trailing blanks and line end
     bool garbled;      // longer than the buffer, or not text: it matches nothing
     int number;
+    // Every line takes at least one byte, so counting them against the size
+    // the file had when opened keeps line numbers small whatever happens.
+    long long bytes;  // read so far, at most one line's NUL bytes short
+    long long limit;
 };
 
 // The state of one pass: the identity seen since the last table, and the
@@ -47,12 +53,13 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// False at the end of the file. A line longer than the buffer is read to its
-// end, so that the line numbers in messages stay right.
+// False at the end of the file, or once more bytes were read than the file
+// held when opened. A line longer than the buffer is read to its end, so that
+// the line numbers in messages stay right.
 bool readLine(std::FILE* file, Line* line) {
     // Cleared, so that only a newline read now is found in the buffer.
     std::memset(line->buffer, 0, LINE_SIZE);
-    if (std::fgets(line->buffer, LINE_SIZE, file) == nullptr) {
+    if (line->bytes > line->limit || std::fgets(line->buffer, LINE_SIZE, file) == nullptr) {
         return false;
     }
     ++line->number;
@@ -61,10 +68,16 @@ bool readLine(std::FILE* file, Line* line) {
     // A NUL byte before the newline ends the text early.
     line->garbled =
         newline != nullptr && line->buffer + length != static_cast<const char*>(newline) + 1;
-    if (newline == nullptr) {
-        for (int c = std::fgetc(file); c != '\n' && c != EOF; c = std::fgetc(file)) {
+    if (newline != nullptr) {
+        line->bytes += static_cast<const char*>(newline) - line->buffer + 1;
+    } else {
+        line->bytes += length > 0 ? static_cast<long long>(length) : 1;
+        int c = std::fgetc(file);
+        for (; c != '\n' && c != EOF && line->bytes <= line->limit; c = std::fgetc(file)) {
             line->garbled = true;
+            ++line->bytes;
         }
+        line->bytes += c == '\n' ? 1 : 0;
     }
     while (length > 0 && isBlank(line->buffer[length - 1])) {
         line->buffer[--length] = '\0';
@@ -125,6 +138,13 @@ void finishTable(Reader& reader) {
     }
     if (std::strcmp(reader.tableIdentity.pon, reader.wanted->pon) == 0 &&
         reader.tableIdentity.serial == reader.wanted->serial) {
+        // Two cameras may print the same identity; only equal tables can be
+        // one camera updated twice.
+        if (scan->matched && scan->differingLines[0] == 0 &&
+            std::memcmp(scan->match, reader.table, sizeof reader.table) != 0) {
+            scan->differingLines[0] = scan->matchLine;
+            scan->differingLines[1] = reader.headingLine;
+        }
         scan->matched = true;
         scan->matchLine = reader.headingLine;
         std::memcpy(scan->match, reader.table, sizeof reader.table);
@@ -207,28 +227,164 @@ void readTranscriptLine(Reader& reader, const Line& line) {
     }
 }
 
+// What the tool needs to know of a file, from either platform's stat.
+struct FileFacts {
+    bool regular;
+    bool folder;
+    bool pipe;
+    bool device;
+    long long size;
+    long long modifiedSeconds;
+    long modifiedNanoseconds;
+};
+
+#ifdef _WIN32
+
+FileFacts factsOf(const struct _stat64& st) {
+    return {(st.st_mode & _S_IFMT) == _S_IFREG,
+            (st.st_mode & _S_IFMT) == _S_IFDIR,
+            (st.st_mode & _S_IFMT) == _S_IFIFO,
+            (st.st_mode & _S_IFMT) == _S_IFCHR,
+            st.st_size,
+            st.st_mtime,
+            0};
+}
+
+bool factsOfPath(const char* path, FileFacts* facts) {
+    struct _stat64 st {};
+    if (_stat64(path, &st) != 0) {
+        return false;
+    }
+    *facts = factsOf(st);
+    return true;
+}
+
+bool factsOfFile(std::FILE* file, FileFacts* facts) {
+    struct _stat64 st {};
+    if (_fstat64(_fileno(file), &st) != 0) {
+        return false;
+    }
+    *facts = factsOf(st);
+    return true;
+}
+
+#else
+
+FileFacts factsOf(const struct stat& st) {
+    return {S_ISREG(st.st_mode),  S_ISDIR(st.st_mode),
+            S_ISFIFO(st.st_mode), S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode),
+            st.st_size,           st.st_mtim.tv_sec,
+            st.st_mtim.tv_nsec};
+}
+
+bool factsOfPath(const char* path, FileFacts* facts) {
+    struct stat st {};
+    if (stat(path, &st) != 0) {
+        return false;
+    }
+    *facts = factsOf(st);
+    return true;
+}
+
+bool factsOfFile(std::FILE* file, FileFacts* facts) {
+    struct stat st {};
+    if (fstat(fileno(file), &st) != 0) {
+        return false;
+    }
+    *facts = factsOf(st);
+    return true;
+}
+
+#endif
+
+// True when the file is one a transcript may be; otherwise says what it is.
+bool acceptable(const char* path, const FileFacts& facts) {
+    if (facts.folder) {
+        sayError("%s: a folder, not a file with the console text.\n", path);
+    } else if (facts.pipe) {
+        sayError(
+            "%s: a pipe, not a file with the console text: save the text into a file "
+            "first.\n",
+            path);
+    } else if (facts.device) {
+        sayError("%s: a device, not a file with the console text.\n", path);
+    } else if (!facts.regular) {
+        sayError("%s: not a regular file, so not a file with the console text.\n", path);
+    } else if (facts.size > TRANSCRIPT_MAX_BYTES) {
+        sayError(
+            "%s: larger than 64 MiB, far more than a console keeps: not a file with the "
+            "console text.\n",
+            path);
+    } else {
+        return true;
+    }
+    return false;
+}
+
+bool unchangedSinceOpened(const TranscriptFile& transcript) {
+    FileFacts now{};
+    return factsOfFile(transcript.file, &now) && now.size == transcript.size &&
+           now.modifiedSeconds == transcript.modifiedSeconds &&
+           now.modifiedNanoseconds == transcript.modifiedNanoseconds;
+}
+
 }  // namespace
 
-TranscriptScan scanTranscript(const char* path, const CameraIdentity* camera) {
-    TranscriptScan scan{};
-    scan.valid = true;
+bool openTranscript(const char* path, TranscriptFile* transcript) {
+    // Looked at before opening: opening a pipe may wait for a writer forever.
+    FileFacts facts{};
+    if (!factsOfPath(path, &facts)) {
+        sayError("%s: cannot open the file (%s).\n", path, std::strerror(errno));
+        return false;
+    }
+    if (!acceptable(path, facts)) {
+        return false;
+    }
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {
         sayError("%s: cannot open the file (%s).\n", path, std::strerror(errno));
-        scan.valid = false;
+        return false;
+    }
+    // What was opened counts, should the name have changed hands meanwhile.
+    if (!factsOfFile(file, &facts) || !acceptable(path, facts)) {
+        std::fclose(file);
+        return false;
+    }
+    *transcript = {path, file, facts.size, facts.modifiedSeconds, facts.modifiedNanoseconds};
+    return true;
+}
+
+void closeTranscript(TranscriptFile* transcript) {
+    std::fclose(transcript->file);
+    transcript->file = nullptr;
+}
+
+TranscriptScan scanTranscript(TranscriptFile* transcript, const CameraIdentity* camera) {
+    TranscriptScan scan{};
+    const char* path = transcript->path;
+    // Each reading must see what the first one saw, or the table shown
+    // and the table written could differ.
+    if (!unchangedSinceOpened(*transcript)) {
+        sayError("%s: the file changed while q713-restore ran; run it again.\n", path);
         return scan;
     }
+    std::rewind(transcript->file);
+    scan.valid = true;
     Reader reader{};
     reader.path = path;
     reader.wanted = camera;
     reader.scan = &scan;
     reader.row = NO_TABLE;
     Line line{};
-    while (readLine(file, &line)) {
+    line.limit = transcript->size;
+    while (readLine(transcript->file, &line)) {
         readTranscriptLine(reader, line);
     }
-    if (std::ferror(file) != 0) {
+    if (std::ferror(transcript->file) != 0) {
         sayError("%s: cannot read the file.\n", path);
+        scan.valid = false;
+    } else if (line.bytes > line.limit) {
+        sayError("%s: the file changed while q713-restore ran; run it again.\n", path);
         scan.valid = false;
     } else if (reader.row != NO_TABLE) {
         char what[80];
@@ -239,6 +395,5 @@ TranscriptScan scanTranscript(const char* path, const CameraIdentity* camera) {
         sayError("%s: no \"Register values:\" table in the file.\n", path);
         scan.valid = false;
     }
-    std::fclose(file);
     return scan;
 }

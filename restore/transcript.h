@@ -4,6 +4,7 @@
 #define RESTORE_TRANSCRIPT_H
 
 #include <cstdint>
+#include <cstdio>
 
 #include "calibration/registers.h"
 
@@ -23,11 +24,37 @@ struct TranscriptScan {
     bool matched;         // a table of the wanted camera was found
     int matchLine;        // the line of that table's heading
     RegisterTable match;  // the last table of the wanted camera
+    // The headings of two tables of the wanted camera whose values differ,
+    // the first such pair; 0 when all its tables are equal.
+    int differingLines[2];
 };
 
-/// Reads the whole file at path, reporting each malformed table (file:line),
-/// a file that cannot be read and a file without tables on standard error;
-/// keeps the last table whose identity equals camera, when one is given.
-TranscriptScan scanTranscript(const char* path, const CameraIdentity* camera);
+/// The most a transcript may hold, far more than a console keeps.
+constexpr long long TRANSCRIPT_MAX_BYTES = 64LL * 1024 * 1024;
+
+/// A transcript held open from its first reading to its last, with what it
+/// looked like when opened.
+struct TranscriptFile {
+    const char* path;
+    std::FILE* file;
+    long long size;
+    long long modifiedSeconds;
+    long modifiedNanoseconds;
+};
+
+/// Opens the file at path when it is a regular file of at most
+/// TRANSCRIPT_MAX_BYTES; false, with what the file is on standard error,
+/// otherwise. Anything else (a pipe, a device) is refused without opening it.
+bool openTranscript(const char* path, TranscriptFile* transcript);
+
+/// Closes a transcript that openTranscript opened.
+void closeTranscript(TranscriptFile* transcript);
+
+/// Reads the whole transcript from its start, reporting each malformed table
+/// (file:line), a file that cannot be read, one that changed since it was
+/// opened and one without tables on standard error; keeps the last table
+/// whose identity equals camera, when one is given, and notes where two of
+/// that camera's tables differ.
+TranscriptScan scanTranscript(TranscriptFile* transcript, const CameraIdentity* camera);
 
 #endif

@@ -26,6 +26,17 @@ grep -qx 'q713-update: standard output failed; the camera was not changed.' stde
     fail "full disk: no word on stderr"
 ! grep -q '^KVXfirmwareUpdate' trace.txt || fail "full disk: firmware loaded"
 
+# No standard output at all: the trace the library opens must not become it,
+# and nothing may be loaded.
+rm -f trace.txt
+printf '\nq\n' | run >&- 2>stderr.txt
+status=$?
+[ $status = 255 ] || fail "closed output: exit status $status, expected 255"
+grep -qx 'q713-update: standard output failed; the camera was not changed.' stderr.txt ||
+    fail "closed output: no word on stderr"
+head -n 1 trace.txt | grep -qx 'KVXinitConfig -> 0' || fail "closed output: trace not a trace"
+! grep -q '^KVXfirmwareUpdate' trace.txt || fail "closed output: firmware loaded"
+
 # A reader that takes 200 bytes and goes; the answer comes a moment later.
 rm -f trace.txt
 { sleep 1; printf '\nq\n'; } | { run 2>stderr.txt; echo $? >status.txt; } | head -c 200 >/dev/null

@@ -11,6 +11,7 @@
 #            the reboot prompt; their stdout, one after the other, is transcript.txt
 #   edit     optional sed script applied to transcript.txt (a damaged or retyped copy)
 #   args     optional: the restore's arguments (default transcript.txt)
+#   no-stdout optional (empty): the restore runs with its standard output closed
 set -u
 case_dir=$1 update=$2 restore=$3
 shift 3
@@ -35,7 +36,11 @@ args=transcript.txt
 [ -f "$case_dir/args" ] && args=$(cat "$case_dir/args")
 
 # $args unquoted: its words are the arguments, none when it is empty.
-"$@" "$restore" $args 2>restore-stderr.txt
+if [ -f "$case_dir/no-stdout" ]; then
+    "$@" "$restore" $args 2>restore-stderr.txt >&-
+else
+    "$@" "$restore" $args 2>restore-stderr.txt
+fi
 status=$?
 if [ -s restore-stderr.txt ]; then
     echo "--- standard error ---"

@@ -2,6 +2,9 @@
 // takes, and what is refused with its file and line.
 #include "restore/transcript.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
@@ -44,8 +47,12 @@ Scanned scan(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), file);
     std::fclose(file);
     CameraIdentity camera{"410-3105-1", 1001};
+    std::string name = path();
+    TranscriptFile transcript{};
     testing::internal::CaptureStderr();
-    Scanned scanned{scanTranscript(path().c_str(), &camera), ""};
+    EXPECT_TRUE(openTranscript(name.c_str(), &transcript));
+    Scanned scanned{scanTranscript(&transcript, &camera), ""};
+    closeTranscript(&transcript);
     scanned.errors = testing::internal::GetCapturedStderr();
     return scanned;
 }
@@ -71,6 +78,20 @@ TEST(TranscriptCamera, TableBelongsOnlyToThePonAndSerialPrintedSinceTheTableBefo
     EXPECT_FALSE(scan("Serial: 1001\n" + table(1)).scan.matched);
     EXPECT_FALSE(scan(identity("410-3105-1", 1002) + table(1)).scan.matched);
     EXPECT_FALSE(scan(identity("420-0105-1", 1001) + table(1)).scan.matched);
+}
+
+TEST(TranscriptCamera, TwoDifferentTablesOfOneIdentityAreNamedByTheirLines) {
+    std::string camera = identity("410-3105-1", 1001);
+    Scanned twice = scan(camera + table(1) + camera + table(1));
+    EXPECT_TRUE(twice.scan.matched);
+    EXPECT_EQ(twice.scan.differingLines[0], 0);
+
+    // Another camera's different table between them does not count.
+    Scanned differing = scan(camera + table(1) + identity("410-3105-1", 1002) + table(5) + camera +
+                             table(1) + camera + table(2) + camera + table(3));
+    EXPECT_TRUE(differing.scan.valid);
+    EXPECT_EQ(differing.scan.differingLines[0], 43);
+    EXPECT_EQ(differing.scan.differingLines[1], 62);
 }
 
 TEST(TranscriptNumbers, ThirtyTwoBitValuesReadAndNothingBeyond) {
@@ -114,4 +135,54 @@ TEST(TranscriptFaults, FileWithoutTablesIsRefused) {
     Scanned empty = scan(identity("410-3105-1", 1001));
     EXPECT_FALSE(empty.scan.valid);
     EXPECT_EQ(empty.errors, path() + ": no \"Register values:\" table in the file.\n");
+}
+
+// What is refused before anything is read: each would hang, spin or read
+// differently a second time.
+TEST(TranscriptFile, OnlyARegularFileOfAtMost64MiBIsOpened) {
+    std::string fifo = path() + ".fifo";
+    unlink(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string large = path() + ".large";
+    std::FILE* file = std::fopen(large.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(std::fseek(file, TRANSCRIPT_MAX_BYTES, SEEK_SET), 0);  // one byte too many
+    std::fputc('\n', file);
+    std::fclose(file);
+    const std::pair<std::string, std::string> refused[] = {
+        {fifo, ": a pipe, not a file with the console text: save the text into a file first.\n"},
+        {"/dev/zero", ": a device, not a file with the console text.\n"},
+        {testing::TempDir(), ": a folder, not a file with the console text.\n"},
+        {large,
+         ": larger than 64 MiB, far more than a console keeps: not a file with the "
+         "console text.\n"}};
+    for (const auto& [name, message] : refused) {
+        TranscriptFile transcript{};
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(openTranscript(name.c_str(), &transcript)) << name;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), name + message);
+    }
+    unlink(fifo.c_str());
+    unlink(large.c_str());
+}
+
+TEST(TranscriptFile, AChangeBetweenTwoReadingsIsRefused) {
+    std::string name = path();
+    std::string text = identity("410-3105-1", 1001) + table(1);
+    std::FILE* file = std::fopen(name.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fputs(text.c_str(), file);
+    std::fclose(file);
+    TranscriptFile transcript{};
+    ASSERT_TRUE(openTranscript(name.c_str(), &transcript));
+    EXPECT_TRUE(scanTranscript(&transcript, nullptr).valid);
+    file = std::fopen(name.c_str(), "ab");
+    ASSERT_NE(file, nullptr);
+    std::fputs(table(2).c_str(), file);
+    std::fclose(file);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(scanTranscript(&transcript, nullptr).valid);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              name + ": the file changed while q713-restore ran; run it again.\n");
+    closeTranscript(&transcript);
 }

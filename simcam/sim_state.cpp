@@ -177,8 +177,8 @@ void connect(uint32_t index) {
     SimCamera* camera = &gCameras[index];
     if (!camera->presented) {
         camera->presented = true;
-        uint32_t release =
-            camera->kept->registers[kRegRelease];  // BCD digits print as decimal via %x
+        // BCD digits print as decimal via %x.
+        uint32_t release = camera->kept->registers[kRegRelease];
         tracePrint("sim: camera %u firmware", index + 1);
         traceVersion(camera->kept->registers[kRegVersion]);
         tracePrint(" released %02x.%02x.%04x", release >> 24, (release >> 16) & 0xFF,
@@ -206,6 +206,7 @@ void powerCycle(uint32_t index) {
     }
     tracePrint("sim: camera %u power cycled", index + 1);
     traceEndLine();
+    gState.changed = true;
 }
 
 // The state of an earlier process, when there is one, instead of the profile's cameras.
@@ -385,10 +386,10 @@ int32_t simBeginCall(void) {
         loadProfile();
         loadState();
         const char* cycle = getenv("KVX_SIM_POWER_CYCLE");
-        for (uint32_t i = 0; gState.profileValid && cycle != nullptr && cycle[0] != '\0' &&
-                             i < gProfile.cameraCount;
-             ++i) {
-            powerCycle(i);
+        if (gState.profileValid && cycle != nullptr && cycle[0] != '\0') {
+            for (uint32_t i = 0; i < gProfile.cameraCount; ++i) {
+                powerCycle(i);
+            }
         }
         if (!gExitHookRegistered) {
             gExitHookRegistered = true;

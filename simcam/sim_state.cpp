@@ -463,7 +463,7 @@ int32_t simRead(KvxHandle handle, uint32_t address, uint32_t count, uint32_t* da
 int32_t simWrite(KvxHandle handle, uint32_t address, uint32_t count, const uint32_t* data) {
     SimCamera* camera = nullptr;
     int32_t status = checkAccess(handle, true, address, count, &camera);
-    gState.changed = gState.changed || status == kStatusOk;  // even a refused command disarms
+    gState.changed = gState.changed || status == kStatusOk;  // a refused command too: it disarms
     return status == kStatusOk ? writeRegisters(camera, address, count, data) : status;
 }
 

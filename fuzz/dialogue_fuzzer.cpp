@@ -84,6 +84,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t split = findSplit(data, size);
     bool hasProfile = split < size;
+    // kill-before-call and kill-in-load would end the fuzzer itself.
+    if (memmem(data, split, "kill-", 5) != nullptr) {
+        return 0;
+    }
     const uint8_t* answers = hasProfile ? data + split + kSplitSize : data;
     size_t answerSize = hasProfile ? size - split - kSplitSize : size;
     if (!writeProfile(data, hasProfile ? split : 0)) {

@@ -24,7 +24,8 @@ bool faultsSane(const ProfileCamera& camera) {
 
 bool profileSane(const Profile& profile) {
     if (profile.cameraCount < 1 || profile.cameraCount > kMaxCameras ||
-        profile.callFaultCount > kMaxCallFaults) {
+        profile.callFaultCount > kMaxCallFaults ||
+        (profile.killLoadCall != 0 && (profile.killLoadReport < 1 || profile.killLoadReport > 5))) {
         return false;
     }
     for (uint32_t i = 0; i < profile.cameraCount; ++i) {

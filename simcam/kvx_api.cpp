@@ -15,10 +15,11 @@ int32_t beginCall(bool pointersGiven) {
     return status == kStatusOk && !pointersGiven ? kStatusBadArgument : status;
 }
 
-// Ends the line of a call with its status.
+// Ends the line of a call with its status, and the call.
 int32_t traceResult(const char* call, int32_t status) {
     tracePrint("%s -> %d", call, status);
     traceEndLine();
+    simEndCall();
     return status;
 }
 
@@ -88,6 +89,7 @@ int32_t KVXreadRegister(KvxHandle handle, uint32_t address, uint32_t* data,
     tracePrint(" -> %d", status);
     traceWords(status == kStatusOk ? data : nullptr, count);
     traceEndLine();
+    simEndCall();
     return status;
 }
 

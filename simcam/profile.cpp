@@ -43,6 +43,7 @@ const Range kPonRange = {0, kMaxPon, "0..4095"};
 const Range kSerialRange = {0, kMaxSerial, "0..1048575"};
 const Range kMilliseconds = {0, 600000, "0..600000"};
 const Range kFlag = {0, 1, "0 or 1"};
+const Range kReport = {1, 5, "1..5"};
 
 enum Setting {
     kFirmware,
@@ -60,7 +61,9 @@ enum Setting {
     kLateWriteFails,
     kLoadMs,
     kNeverReboots,
-    kFailCall
+    kFailCall,  // this and the settings below belong to no camera
+    kKillBeforeCall,
+    kKillInLoad
 };
 
 // The syntax names the key (its first word) and goes into the message for a misshapen line.
@@ -89,6 +92,8 @@ const Key kKeys[] = {
     {"load-ms = N", kLoadMs, nullptr, 1, {&kMilliseconds}},
     {"never-reboots = 0|1", kNeverReboots, nullptr, 1, {&kFlag}},
     {"fail-call = N STATUS", kFailCall, nullptr, 2, {&kCallNumber, &kStatus}},
+    {"kill-before-call = N", kKillBeforeCall, nullptr, 1, {&kCallNumber}},
+    {"kill-in-load = N K", kKillInLoad, nullptr, 2, {&kCallNumber, &kReport}},
 };
 
 struct Parser {
@@ -171,6 +176,11 @@ void apply(Parser* p, Setting setting, uint32_t index, const char* word, const i
         fail(p, "more than %u fail-call lines", kMaxCallFaults);
     } else if (setting == kFailCall) {
         p->profile->callFaults[p->profile->callFaultCount++] = {first, status};
+    } else if (setting == kKillBeforeCall) {
+        p->profile->killBeforeCall = first;
+    } else if (setting == kKillInLoad) {
+        p->profile->killLoadCall = first;
+        p->profile->killLoadReport = static_cast<uint32_t>(v[1]);
     }
 }
 
@@ -207,7 +217,7 @@ void parseSetting(Parser* p, char* line) {
     if (key == nullptr) {
         return fail(p, "unknown key '%s'", name);
     }
-    if (key->setting != kFailCall && p->camera == nullptr) {
+    if (key->setting < kFailCall && p->camera == nullptr) {
         return fail(p, "'%s' outside a [camera] section", name);
     }
     // One word for each value the key takes, and an index where it takes one.
@@ -284,6 +294,9 @@ void profileDefaultCamera(ProfileCamera* camera) {
 void profileParse(const char* text, size_t size, Profile* profile) {
     profile->cameraCount = 0;
     profile->callFaultCount = 0;
+    profile->killBeforeCall = 0;
+    profile->killLoadCall = 0;
+    profile->killLoadReport = 0;
     profile->errorCount = 0;
     Parser parser = {profile, nullptr, 0};
     for (size_t start = 0, end = 0; start < size; start = end + 1) {

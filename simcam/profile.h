@@ -51,6 +51,9 @@ struct Profile {
     uint32_t cameraCount;
     CallFault callFaults[kMaxCallFaults];
     uint32_t callFaultCount;
+    uint32_t killBeforeCall;  // 0: none
+    uint32_t killLoadCall;    // 0: none; else the load in that call is cut after killLoadReport
+    uint32_t killLoadReport;
     ProfileError errors[kMaxKeptErrors];  // the first few; errorCount counts all
     uint32_t errorCount;
 };

@@ -12,11 +12,14 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
+#include <signal.h>
 #include <time.h>
+#include <unistd.h>
 #endif
 
 #include "simcam/image.h"
 #include "simcam/profile.h"
+#include "simcam/state_file.h"
 
 namespace {
 
@@ -30,14 +33,11 @@ constexpr uint32_t kReloadCommand = 0x01000000u;
 constexpr uint32_t kVersionMask = 0xFFFF;  // register 56 bits that hold the version
 
 struct SimCamera {
+    KeptCamera* kept;  // in gKept: what KVX_SIM_STATE carries over to the next process
     const ProfileCamera* setup;
-    uint32_t registers[kRegisterCount];
-    uint32_t flash[kProtectedCount];
-    FirmwareId pending;  // the running firmware is in registers 56 and 2
-    bool hasPending;
-    bool armed;      // the flash magic was the last value written to register 21
-    bool presented;  // the user has plugged this camera in at least once
+    bool presented;  // the user has plugged this camera in during this process
     bool rebooted;   // in this process
+    bool rebootDue;  // closed with an image pending: the user reboots it before the next open
     uint32_t openFailsLeft;
     uint32_t rebootOpenFailsLeft;
 };
@@ -48,14 +48,17 @@ struct SimState {
     bool connected;
     bool advanceOnOpen;  // closed with nothing pending: the user plugs in the next camera
     uint32_t calls;
-    uint32_t current;     // the camera plugged in, index into gCameras
-    uint32_t generation;  // one per successful open, so old handles go stale
+    uint32_t current;      // the camera plugged in, index into gCameras
+    uint32_t generation;   // one per successful open, so old handles go stale
+    bool changed;          // a camera changed since the state file was last written
+    char statePath[1024];  // KVX_SIM_STATE, or empty
 };
 
 SimState gState;
 bool gExitHookRegistered;
 Profile gProfile;
 SimCamera gCameras[kMaxCameras];
+KeptCamera gKept[kMaxCameras];
 unsigned char gHandleSlots[kHandleSlots];
 uint8_t gFileBuffer[kImageMaxSize + 1];  // one more byte tells a file that is too large
 FILE* gTrace;
@@ -123,9 +126,11 @@ void loadProfile(void) {
     for (uint32_t i = 0; i < gProfile.cameraCount; ++i) {
         SimCamera* camera = &gCameras[i];
         memset(camera, 0, sizeof *camera);
+        camera->kept = &gKept[i];
+        memset(camera->kept, 0, sizeof *camera->kept);
         camera->setup = &gProfile.cameras[i];
-        memcpy(camera->registers, camera->setup->registers, sizeof camera->registers);
-        memcpy(camera->flash, camera->setup->flash, sizeof camera->flash);
+        memcpy(camera->kept->registers, camera->setup->registers, sizeof camera->kept->registers);
+        memcpy(camera->kept->flash, camera->setup->flash, sizeof camera->kept->flash);
         camera->openFailsLeft = camera->setup->openFails;
     }
 }
@@ -141,37 +146,89 @@ SimCamera* connectedCamera(KvxHandle handle) {
     return &gCameras[gState.current];
 }
 
-// A pending image runs at the first open after a close. The new firmware does not
-// know the old flash layout, so flash and calibration start empty; identity and
-// sequences survive.
+// A pending image runs at a reboot. The new firmware does not know the old flash
+// layout, so flash and calibration start empty; identity and sequences survive.
+// False when nothing ran.
+bool runPending(uint32_t index) {
+    SimCamera* camera = &gCameras[index];
+    KeptCamera* kept = camera->kept;
+    if (!kept->hasPending || camera->setup->neverReboots) {
+        return false;
+    }
+    kept->hasPending = false;
+    kept->armed = false;
+    camera->rebooted = true;
+    kept->registers[kRegVersion] = kept->pending.version;
+    kept->registers[kRegRelease] = kept->pending.release;
+    for (uint32_t i = 0; i < kProtectedCount; ++i) {
+        kept->registers[kProtectedRegisters[i]] = 0;
+        kept->flash[i] = 0;
+    }
+    tracePrint("sim: camera %u rebooted into", index + 1);
+    traceVersion(kept->pending.version);
+    traceEndLine();
+    gState.changed = true;
+    return true;
+}
+
+// The first open after a close with an image pending finds the camera rebooted
+// by the user: the image runs.
 void connect(uint32_t index) {
     SimCamera* camera = &gCameras[index];
     if (!camera->presented) {
         camera->presented = true;
-        uint32_t release = camera->registers[kRegRelease];  // BCD digits print as decimal via %x
+        // BCD digits print as decimal via %x.
+        uint32_t release = camera->kept->registers[kRegRelease];
         tracePrint("sim: camera %u firmware", index + 1);
-        traceVersion(camera->registers[kRegVersion]);
+        traceVersion(camera->kept->registers[kRegVersion]);
         tracePrint(" released %02x.%02x.%04x", release >> 24, (release >> 16) & 0xFF,
                    release & 0xFFFF);
         traceEndLine();
     }
-    if (camera->hasPending && !camera->setup->neverReboots) {
-        camera->hasPending = false;
-        camera->armed = false;
-        camera->rebooted = true;
-        camera->registers[kRegVersion] = camera->pending.version;
-        camera->registers[kRegRelease] = camera->pending.release;
-        for (uint32_t i = 0; i < kProtectedCount; ++i) {
-            camera->registers[kProtectedRegisters[i]] = 0;
-            camera->flash[i] = 0;
-        }
-        tracePrint("sim: camera %u rebooted into", index + 1);
-        traceVersion(camera->pending.version);
-        traceEndLine();
+    if (camera->rebootDue) {
+        camera->rebootDue = false;
+        runPending(index);
     }
     gState.current = index;
     gState.connected = true;
+    gState.changed = true;
     ++gState.generation;
+}
+
+// Switched off and on: a pending image runs, otherwise the calibration comes back from flash.
+void powerCycle(uint32_t index) {
+    KeptCamera* kept = gCameras[index].kept;
+    kept->armed = false;
+    if (!runPending(index)) {
+        for (uint32_t i = 0; i < kProtectedCount; ++i) {
+            kept->registers[kProtectedRegisters[i]] = kept->flash[i];
+        }
+    }
+    tracePrint("sim: camera %u power cycled", index + 1);
+    traceEndLine();
+    gState.changed = true;
+}
+
+// The state of an earlier process, when there is one, instead of the profile's cameras.
+void loadState(void) {
+    const char* path = getenv("KVX_SIM_STATE");
+    snprintf(gState.statePath, sizeof gState.statePath, "%s", path != nullptr ? path : "");
+    struct stat info;
+    if (!gState.profileValid || gState.statePath[0] == '\0' || stat(gState.statePath, &info) != 0) {
+        return;
+    }
+    uint32_t line = 0;
+    const char* problem =
+        stateRead(gState.statePath, gKept, gProfile.cameraCount, &gState.current, &line);
+    if (problem != nullptr) {
+        if (line > 0) {
+            fprintf(stderr, "%s:%u: %s\n", gState.statePath, line, problem);
+        } else {
+            fprintf(stderr, "%s: %s\n", gState.statePath, problem);
+        }
+        fprintf(stderr, "%s: state rejected, no camera will answer\n", gState.statePath);
+        gState.profileValid = false;
+    }
 }
 
 // What every register access must pass before it touches the registers.
@@ -201,8 +258,8 @@ bool isIdentity(uint32_t address) {
 
 // Each attempt uses up the magic, whether the camera then runs it or not.
 int32_t runCommand(SimCamera* camera, uint32_t address, uint32_t value) {
-    bool armed = camera->armed;
-    camera->armed = false;
+    bool armed = camera->kept->armed;
+    camera->kept->armed = false;
     if (!armed) {
         return kStatusNotArmed;
     }
@@ -212,15 +269,15 @@ int32_t runCommand(SimCamera* camera, uint32_t address, uint32_t value) {
     }
     if (!store) {
         for (uint32_t i = 0; i < kProtectedCount; ++i) {
-            camera->registers[kProtectedRegisters[i]] = camera->flash[i];
+            camera->kept->registers[kProtectedRegisters[i]] = camera->kept->flash[i];
         }
         return kStatusOk;
     }
     for (uint32_t i = 0; i < kProtectedCount; ++i) {
-        camera->flash[i] = camera->registers[kProtectedRegisters[i]];
+        camera->kept->flash[i] = camera->kept->registers[kProtectedRegisters[i]];
     }
     tracePrint("sim: camera %u flash", gState.current + 1);
-    traceProtected(camera->flash);
+    traceProtected(camera->kept->flash);
     traceEndLine();
     return kStatusOk;
 }
@@ -240,9 +297,9 @@ int32_t writeRegisters(SimCamera* camera, uint32_t address, uint32_t count, cons
         return kStatusReadOnly;
     }
     if (address == kRegFlashMagic) {
-        camera->armed = data[0] == kFlashMagic;
+        camera->kept->armed = data[0] == kFlashMagic;
     }
-    memcpy(camera->registers + address, data, count * sizeof *data);
+    memcpy(camera->kept->registers + address, data, count * sizeof *data);
     return kStatusOk;
 }
 
@@ -252,8 +309,8 @@ bool sameFirmware(FirmwareId a, FirmwareId b) {
 
 // 2.3.1 installs over 2.0.0 or over the patch; the patch over the 26.02.2013 release.
 bool accepts(const SimCamera* camera, FirmwareId image) {
-    FirmwareId running = {camera->registers[kRegVersion] & kVersionMask,
-                          camera->registers[kRegRelease]};
+    FirmwareId running = {camera->kept->registers[kRegVersion] & kVersionMask,
+                          camera->kept->registers[kRegRelease]};
     if (sameFirmware(image, kFirmware231)) {
         return running.version == versionWord(2, 0, 0) || sameFirmware(running, kFirmwarePatch);
     }
@@ -292,6 +349,28 @@ void traceExitLine(uint32_t index) {
     traceEndLine();
 }
 
+void saveState(void) {
+    if (gState.changed && gState.statePath[0] != '\0') {
+        gState.changed = false;
+        if (!stateWrite(gState.statePath, gKept, gProfile.cameraCount, gState.current)) {
+            fprintf(stderr, "KVX_SIM_STATE: cannot write %s\n", gState.statePath);
+        }
+    }
+}
+
+// Ends the process as a crash or a power loss would: no exit handlers, no
+// exit lines. The camera keeps what it holds, so the state is written first.
+[[noreturn]] void killProcess(void) {
+    traceEndLine();
+    saveState();
+#if defined(_WIN32)
+    TerminateProcess(GetCurrentProcess(), 137);
+#else
+    kill(getpid(), SIGKILL);
+#endif
+    _Exit(137);  // not reached
+}
+
 }  // namespace
 
 int32_t simBeginCall(void) {
@@ -305,18 +384,33 @@ int32_t simBeginCall(void) {
             }
         }
         loadProfile();
+        loadState();
+        const char* cycle = getenv("KVX_SIM_POWER_CYCLE");
+        if (gState.profileValid && cycle != nullptr && cycle[0] != '\0') {
+            for (uint32_t i = 0; i < gProfile.cameraCount; ++i) {
+                powerCycle(i);
+            }
+        }
         if (!gExitHookRegistered) {
             gExitHookRegistered = true;
             atexit(simFinish);
         }
     }
     ++gState.calls;
+    if (gState.calls == gProfile.killBeforeCall) {
+        tracePrint("sim: killed before call %u", gState.calls);
+        killProcess();
+    }
     for (uint32_t i = gProfile.callFaultCount; i-- > 0;) {  // the last line wins
         if (gProfile.callFaults[i].call == gState.calls) {
             return gProfile.callFaults[i].status;
         }
     }
     return kStatusOk;
+}
+
+void simEndCall(void) {
+    saveState();
 }
 
 // A camera that does not answer yet: no connection, and no reboot either.
@@ -351,8 +445,9 @@ int32_t simClose(KvxHandle handle) {
         return kStatusNotConnected;
     }
     gState.connected = false;
-    gState.advanceOnOpen = !camera->hasPending;
-    camera->rebootOpenFailsLeft = camera->hasPending ? camera->setup->rebootOpenFails : 0;
+    gState.advanceOnOpen = !camera->kept->hasPending;
+    camera->rebootDue = camera->kept->hasPending;
+    camera->rebootOpenFailsLeft = camera->kept->hasPending ? camera->setup->rebootOpenFails : 0;
     return kStatusOk;
 }
 
@@ -360,7 +455,7 @@ int32_t simRead(KvxHandle handle, uint32_t address, uint32_t count, uint32_t* da
     SimCamera* camera = nullptr;
     int32_t status = checkAccess(handle, false, address, count, &camera);
     if (status == kStatusOk) {
-        memcpy(data, camera->registers + address, count * sizeof *data);
+        memcpy(data, camera->kept->registers + address, count * sizeof *data);
     }
     return status;
 }
@@ -368,6 +463,7 @@ int32_t simRead(KvxHandle handle, uint32_t address, uint32_t count, uint32_t* da
 int32_t simWrite(KvxHandle handle, uint32_t address, uint32_t count, const uint32_t* data) {
     SimCamera* camera = nullptr;
     int32_t status = checkAccess(handle, true, address, count, &camera);
+    gState.changed = gState.changed || status == kStatusOk;  // a refused command too: it disarms
     return status == kStatusOk ? writeRegisters(camera, address, count, data) : status;
 }
 
@@ -389,15 +485,22 @@ int32_t simLoadFirmware(KvxHandle handle, const char* fileName, KvxProgressCallb
     if (!accepts(camera, image)) {
         return kStatusImageRefused;
     }
+    // The new image takes the place of one still pending; until it is whole, nothing is.
+    camera->kept->hasPending = false;
+    gState.changed = true;
     uint32_t loadMs = camera->setup->loadMs;
     for (uint32_t step = 1; step <= 5; ++step) {
         sleepMs(loadMs * step / 5 - loadMs * (step - 1) / 5);
         if (progress != nullptr) {
             progress(0, static_cast<uint8_t>(20 * step));  // its result does not stop the transfer
         }
+        if (gState.calls == gProfile.killLoadCall && step == gProfile.killLoadReport) {
+            tracePrint("sim: killed in call %u after progress report %u", gState.calls, step);
+            killProcess();
+        }
     }
-    camera->pending = image;
-    camera->hasPending = true;
+    camera->kept->pending = image;
+    camera->kept->hasPending = true;
     tracePrint("sim: camera %u loaded", gState.current + 1);
     traceVersion(image.version);
     traceEndLine();
@@ -431,12 +534,13 @@ bool simCameraView(uint32_t index, SimCameraView* view) {
     const SimCamera* camera = &gCameras[index];
     view->presented = camera->presented;
     for (uint32_t i = 0; i < kProtectedCount; ++i) {
-        view->calibration[i] = camera->registers[kProtectedRegisters[i]];
+        view->calibration[i] = camera->kept->registers[kProtectedRegisters[i]];
     }
-    memcpy(view->flash, camera->flash, sizeof view->flash);
-    view->running = FirmwareId{camera->registers[kRegVersion], camera->registers[kRegRelease]};
-    view->hasPending = camera->hasPending;
-    view->pending = camera->hasPending ? camera->pending : FirmwareId{0, 0};
+    memcpy(view->flash, camera->kept->flash, sizeof view->flash);
+    view->running =
+        FirmwareId{camera->kept->registers[kRegVersion], camera->kept->registers[kRegRelease]};
+    view->hasPending = camera->kept->hasPending;
+    view->pending = camera->kept->hasPending ? camera->kept->pending : FirmwareId{0, 0};
     return true;
 }
 

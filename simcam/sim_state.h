@@ -33,8 +33,11 @@ struct SimCameraView {
     FirmwareId pending;
 };
 
-/// Counts a library call (the first reads the environment); the status fail-call injects, or 0.
+/// Counts a library call (the first reads the environment); the status fail-call
+/// injects, or 0. Ends the process when kill-before-call names this call.
 int32_t simBeginCall(void);
+/// Ends a library call: writes the cameras to KVX_SIM_STATE if the call changed them.
+void simEndCall(void);
 /// Connects to the camera plugged in, first running a pending image; 0 or the failure.
 int32_t simOpen(KvxHandle* handle);
 /// Drops the link behind handle; 0, or not connected.

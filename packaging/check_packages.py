@@ -1,15 +1,20 @@
 #!/usr/bin/python3
 """Makes the Windows zips with CPack and checks what a technician gets from them:
-the files, the shipped exes (stripped, small, versioned, of the right
-architecture) and the training zip's practice runs under wine.
+the files, the shipped exes (stripped, small, versioned, with a manifest that
+asks for no administrator, of the right architecture), what the site zip's
+exes say about a KvxQ713.dll they cannot use, and the training zip's practice
+runs under wine.
 
 usage: check_packages.py make ZIP_DIR CPACK CONFIG
        check_packages.py contents ZIP_DIR VERSION ARCH SOURCE_DIR FIRMWARE_DIR [--restore] [--guide]
        check_packages.py exes ZIP_DIR VERSION ARCH OBJDUMP [--restore]
+       check_packages.py loading ZIP_DIR VERSION ARCH STUB_DIR WORK_DIR [--restore] -- EMULATOR...
        check_packages.py practice ZIP_DIR VERSION ARCH SOURCE_DIR WORK_DIR [--restore]
   ARCH is win64 or win32; --restore: q713-restore.exe is shipped; --guide: TECHNICIAN.txt is.
+  STUB_DIR holds unusable KvxQ713.dll files, one folder each (tests/windows).
 """
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -18,6 +23,12 @@ import zipfile
 FIRMWARE = ["20151028_Lumivor-Q713_v2.3.1.bin", "20140827_Lumivor-Q713_v0.0.0_patch.bin"]
 PE_FORMAT = {"win64": "pei-x86-64", "win32": "pei-i386"}
 MAX_EXE_BYTES = 64 * 1024
+RT_MANIFEST = 24
+# Windows 7, 8, 8.1, and 10 and 11.
+SUPPORTED_OS = {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+                "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
+OTHER_ARCH = {"win64": "win32", "win32": "win64"}
+BITS = {"win64": "64", "win32": "32"}
 SKIP = 77
 
 failures = []
@@ -99,6 +110,35 @@ def version_strings(pe):
     return strings
 
 
+def manifest_of(pe):
+    """The bytes of the manifest Windows reads when it starts an exe (resource
+    type RT_MANIFEST, id 1); None without one."""
+    resources = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    for kind in resources.entries if resources else []:
+        for name in kind.directory.entries if kind.id == RT_MANIFEST else []:
+            for language in name.directory.entries if name.id == 1 else []:
+                entry = language.data.struct
+                return pe.get_data(entry.OffsetToData, entry.Size)
+    return None
+
+
+def check_manifest(name, pe):
+    """Without requestedExecutionLevel Windows takes a 32-bit exe named
+    "update" for an installer and asks for an administrator."""
+    import xml.etree.ElementTree as ElementTree
+    data = manifest_of(pe)
+    if data is None:
+        fail("%s has no manifest" % name)
+        return
+    root = ElementTree.fromstring(data)
+    levels = [e.attrib for e in root.iter() if e.tag.endswith("}requestedExecutionLevel")]
+    if levels != [{"level": "asInvoker", "uiAccess": "false"}]:
+        fail("%s: requestedExecutionLevel %s, expected asInvoker without uiAccess" % (name, levels))
+    systems = {e.get("Id") for e in root.iter() if e.tag.endswith("}supportedOS")}
+    if systems != SUPPORTED_OS:
+        fail("%s: supportedOS %s, expected Windows 7 to 11" % (name, sorted(systems)))
+
+
 def check_exes(zip_dir, version, arch, objdump, restore):
     try:
         import pefile
@@ -148,11 +188,74 @@ def check_exes(zip_dir, version, arch, objdump, restore):
         for key in ("ProductName", "FileDescription"):
             if not strings.get(key):
                 fail("%s: no %s" % (name, key))
+        check_manifest(name, pe)
         fixed = pe.VS_FIXEDFILEINFO[0] if getattr(pe, "VS_FIXEDFILEINFO", None) else None
         packed = [numbers[0] << 16 | numbers[1], numbers[2] << 16 | numbers[3]]
         if not fixed or [fixed.FileVersionMS, fixed.FileVersionLS] != packed or \
                 [fixed.ProductVersionMS, fixed.ProductVersionLS] != packed:
             fail("%s: the numeric file or product version is not %s" % (name, four_part))
+
+
+def loading_cases(version, arch):
+    """Each unusable KvxQ713.dll: its folder in STUB_DIR (None: no DLL at all)
+    and what the exes must say about it, as a regular expression; FOLDER
+    stands for the exe's folder."""
+    other_zip = "q713-update-%s-%s.zip" % (version, OTHER_ARCH[arch])
+    return [
+        ("no DLL", None,
+         re.escape("KvxQ713.dll, the maker's camera library, is not in the folder of this tool:\n"
+                   "FOLDER\nCopy KvxQ713.dll into that folder and start the tool again.\n")),
+        ("a DLL of the other architecture", "other-architecture",
+         re.escape("KvxQ713.dll is a %s-bit DLL, but this tool is %s-bit and cannot use it.\n"
+                   "Unpack %s into the folder of this tool and use its tools instead.\n"
+                   % (BITS[OTHER_ARCH[arch]], BITS[arch], other_zip))),
+        ("a DLL without KVXopen", "without-open",
+         re.escape("KvxQ713.dll has no function KVXopen: it is not the camera library this tool "
+                   "was made for.\nCopy the maker's KvxQ713.dll for the Lumivor-Q713 into the "
+                   "folder of this tool.\n")),
+        # Error 126: the module (the DLL that KvxQ713.dll imports) was not found.
+        ("a DLL that needs a DLL that is not there", "needs-missing-dll",
+         re.escape("Windows could not load KvxQ713.dll (error 126): ") + r"[^\n]+\n" +
+         re.escape("A library that KvxQ713.dll needs may be missing.\nCopy all files that came "
+                   "with KvxQ713.dll into its folder, and install what the maker's instructions "
+                   "ask for.\n")),
+    ]
+
+
+def check_loading(zip_dir, version, arch, stub_dir, work, restore, emulator):
+    """The site zip's exes beside each unusable DLL: the message, the quit
+    prompt, status -1 and nothing else; no function of the DLL is called."""
+    shutil.rmtree(work, ignore_errors=True)
+    site = zipfile.ZipFile(zip_names(zip_dir, version, arch)[0])
+    env = {"PATH": os.environ["PATH"], "HOME": os.environ.get("HOME", "/tmp"), "WINEDEBUG": "-all"}
+    if "WINEPREFIX" in os.environ:
+        env["WINEPREFIX"] = os.environ["WINEPREFIX"]
+    for case, stub, expected in loading_cases(version, arch):
+        folder = os.path.realpath(os.path.join(work, stub or "no-dll"))
+        os.makedirs(folder)
+        if stub:
+            dll = os.path.join(stub_dir, stub, "KvxQ713.dll")
+            if not os.path.exists(dll):
+                print("not tried: %s (%s was not built)" % (case, dll))
+                continue
+            shutil.copy(dll, folder)
+        wine_folder = "Z:" + folder.replace("/", "\\")
+        pattern = expected.replace("FOLDER", re.escape(wine_folder)) + re.escape("Hit <return> to quit.\n")
+        for exe in exe_names(restore):
+            site.extract(exe, folder)
+            # The restore's file is never read: the DLL comes first.
+            args = ["update.txt"] if exe == "q713-restore.exe" else []
+            done = subprocess.run(["timeout", "60"] + emulator + [os.path.join(folder, exe)] + args,
+                                  cwd=folder, env=env, input=b"\n", capture_output=True)
+            if done.returncode == SKIP and not done.stdout:
+                print("%s cannot run here: %s" % (exe, done.stderr.decode(errors="replace")))
+                return SKIP
+            out = done.stdout.replace(b"\r\n", b"\n").decode(errors="replace")
+            print("%s, %s: status %d\n%s" % (exe, case, done.returncode, out))
+            if not re.fullmatch(pattern, out) or done.returncode != 255 or done.stderr:
+                fail("%s with %s: status %d, stdout and stderr:\n%s\n%s"
+                     % (exe, case, done.returncode, out, done.stderr.decode(errors="replace")))
+    return 0
 
 
 def run_train(unpacked, work, args, stdin, trace):
@@ -222,6 +325,8 @@ def check_practice(zip_dir, version, arch, source_dir, work, restore):
 
 
 def main(argv):
+    emulator = argv[argv.index("--") + 1:] if "--" in argv else []
+    argv = argv[:argv.index("--")] if "--" in argv else argv
     flags = {a for a in argv if a.startswith("--")}
     args = [a for a in argv if not a.startswith("--")]
     restore = "--restore" in flags
@@ -231,6 +336,9 @@ def main(argv):
         check_contents(*args[1:], restore, "--guide" in flags)
     elif args[:1] == ["exes"] and len(args) == 5:
         if check_exes(*args[1:], restore) == SKIP:
+            return SKIP
+    elif args[:1] == ["loading"] and len(args) == 6 and emulator:
+        if check_loading(*args[1:], restore, emulator) == SKIP:
             return SKIP
     elif args[:1] == ["practice"] and len(args) == 6:
         check_practice(*args[1:], restore)

@@ -9,6 +9,7 @@
 #include "calibration/registers.h"
 #include "calibration/restore.h"
 #include "camera/identification.h"
+#include "camera/library.h"
 #include "console/console.h"
 #include "restore/transcript.h"
 #include "workflow/connection.h"
@@ -121,6 +122,11 @@ int restoreCamera(KvxHandle* handle, const VersionInfo& info, const char* path) 
 }  // namespace
 
 int runRestore(const char* path) {
+    // Without the camera library there is nothing to restore with.
+    if (!loadCameraLibrary()) {
+        waitForReturn(QUIT);
+        return -1;
+    }
     // A file that does not hold what it should is refused before any camera
     // is touched.
     if (!scanTranscript(path, nullptr).valid) {

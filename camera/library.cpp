@@ -71,11 +71,11 @@ AnyFunction stdcallFunctions[FUNCTION_COUNT];
 constexpr DWORD PATH_UNITS = 32768;
 constexpr wchar_t DLL_NAME[] = L"\\KvxQ713.dll";
 wchar_t dllPath[PATH_UNITS];
-// Wide enough for any path in any code page.
-char shownText[PATH_UNITS * 4];
+// At most three bytes for each UTF-16 unit, in any code page.
+char shownText[PATH_UNITS * 3];
 
-// text, of units UTF-16 units (-1: up to its end), in the console's code page
-// (without a console, GetConsoleOutputCP gives 0: the ANSI code page).
+// The first units UTF-16 units of text in the console's code page (without a
+// console GetConsoleOutputCP gives 0, which means the ANSI code page).
 const char* shown(const wchar_t* text, int units) {
     int length = WideCharToMultiByte(GetConsoleOutputCP(), 0, text, units, shownText,
                                      static_cast<int>(sizeof shownText) - 1, nullptr, nullptr);
@@ -98,6 +98,7 @@ const char* errorText(DWORD error) {
     return shown(text, static_cast<int>(length));
 }
 
+// False unless all size bytes at offset were read.
 bool readAt(HANDLE file, DWORD offset, void* data, DWORD size) {
     OVERLAPPED at{};
     at.Offset = offset;

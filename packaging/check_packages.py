@@ -28,7 +28,6 @@ RT_MANIFEST = 24
 SUPPORTED_OS = {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
                 "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
 OTHER_ARCH = {"win64": "win32", "win32": "win64"}
-BITS = {"win64": "64", "win32": "32"}
 SKIP = 77
 
 failures = []
@@ -113,27 +112,17 @@ def version_strings(pe):
     return strings
 
 
-def manifest_of(pe):
-    """The bytes of the manifest Windows reads when it starts an exe (resource
-    type RT_MANIFEST, id 1); None without one."""
-    resources = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
-    for kind in resources.entries if resources else []:
-        for name in kind.directory.entries if kind.id == RT_MANIFEST else []:
-            for language in name.directory.entries if name.id == 1 else []:
-                entry = language.data.struct
-                return pe.get_data(entry.OffsetToData, entry.Size)
-    return None
-
-
 def check_manifest(name, pe):
     """Without requestedExecutionLevel Windows takes a 32-bit exe named
     "update" for an installer and asks for an administrator."""
     import xml.etree.ElementTree as ElementTree
-    data = manifest_of(pe)
-    if data is None:
-        fail("%s has no manifest" % name)
-        return
-    root = ElementTree.fromstring(data)
+    resources = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    # The one Windows reads at start: type RT_MANIFEST, id 1.
+    manifests = [pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size)
+                 for kind in (resources.entries if resources else []) if kind.id == RT_MANIFEST
+                 for entry in kind.directory.entries if entry.id == 1
+                 for language in entry.directory.entries]
+    root = ElementTree.fromstring(manifests[0]) if manifests else ElementTree.Element("none")
     levels = [e.attrib for e in root.iter() if e.tag.endswith("}requestedExecutionLevel")]
     if levels != [{"level": "asInvoker", "uiAccess": "false"}]:
         fail("%s: requestedExecutionLevel %s, expected asInvoker without uiAccess" % (name, levels))
@@ -199,75 +188,67 @@ def check_exes(zip_dir, version, arch, objdump, restore):
             fail("%s: the numeric file or product version is not %s" % (name, four_part))
 
 
-def loading_cases(version, arch):
-    """Each unusable KvxQ713.dll: its folder in STUB_DIR (None: no DLL at all)
-    and what the exes must say about it, as a regular expression; FOLDER
-    stands for the exe's folder."""
-    other_zip = "q713-update-%s-%s.zip" % (version, OTHER_ARCH[arch])
-    return [
-        ("no DLL", None,
-         re.escape("KvxQ713.dll, the maker's camera library, is not in the folder of this tool:\n"
-                   "FOLDER\nCopy KvxQ713.dll into that folder and start the tool again.\n")),
-        ("a DLL of the other architecture", "other-architecture",
-         re.escape("KvxQ713.dll is a %s-bit DLL, but this tool is %s-bit and cannot use it.\n"
-                   "Unpack %s into the folder of this tool and use its tools instead.\n"
-                   % (BITS[OTHER_ARCH[arch]], BITS[arch], other_zip))),
-        ("a DLL without KVXopen", "without-open",
-         re.escape("KvxQ713.dll has no function KVXopen: it is not the camera library this tool "
-                   "was made for.\nCopy the maker's KvxQ713.dll for the Lumivor-Q713 into the "
-                   "folder of this tool.\n")),
-        # Error 126: the module (the DLL that KvxQ713.dll imports) was not found.
-        ("a DLL that needs a DLL that is not there", "needs-missing-dll",
-         re.escape("Windows could not load KvxQ713.dll (error 126): ") + r"[^\n]+\n" +
-         re.escape("A library that KvxQ713.dll needs may be missing.\nCopy all files that came "
-                   "with KvxQ713.dll into its folder, and install what the maker's instructions "
-                   "ask for.\n")),
-    ]
-
-
 def check_loading(zip_dir, version, arch, stub_dir, work, restore, emulator):
-    """The site zip's exes beside each unusable DLL: the message, the quit
-    prompt, status -1 and nothing else; no function of the DLL is called."""
-    shutil.rmtree(work, ignore_errors=True)
+    """The site zip's exes beside no KvxQ713.dll and beside each unusable one
+    of STUB_DIR: their message, the quit prompt, status -1 and nothing else."""
+    other = OTHER_ARCH[arch]
+    cases = {
+        None: "KvxQ713.dll, the maker's camera library, is not in the folder of this tool:\n"
+              "FOLDER\nCopy KvxQ713.dll into that folder and start the tool again.\n",
+        "other-architecture": "KvxQ713.dll is a %s-bit DLL, but this tool is %s-bit and cannot "
+              "use it.\nUnpack q713-update-%s-%s.zip into the folder of this tool and use its "
+              "tools instead.\n" % (other[3:], arch[3:], version, other),
+        "without-open": "KvxQ713.dll has no function KVXopen: it is not the camera library this "
+              "tool was made for.\nCopy the maker's KvxQ713.dll for the Lumivor-Q713 into the "
+              "folder of this tool.\n",
+        # Error 126: a module, the DLL it needs, was not found; REASON is Windows' text.
+        "needs-missing-dll": "Windows could not load KvxQ713.dll (error 126): REASON\nA library "
+              "that KvxQ713.dll needs may be missing.\nCopy all files that came with KvxQ713.dll "
+              "into its folder, and install what the maker's instructions ask for.\n",
+    }
     site = zipfile.ZipFile(zip_names(zip_dir, version, arch)[0])
-    env = {"PATH": os.environ["PATH"], "HOME": os.environ.get("HOME", "/tmp"), "WINEDEBUG": "-all"}
-    if "WINEPREFIX" in os.environ:
-        env["WINEPREFIX"] = os.environ["WINEPREFIX"]
-    for case, stub, expected in loading_cases(version, arch):
+    shutil.rmtree(work, ignore_errors=True)
+    for stub, text in cases.items():
         folder = os.path.realpath(os.path.join(work, stub or "no-dll"))
         os.makedirs(folder)
+        dll = os.path.join(stub_dir, stub or "", "KvxQ713.dll")
+        if stub and not os.path.exists(dll):
+            print("not tried: %s was not built" % dll)
+            continue
         if stub:
-            dll = os.path.join(stub_dir, stub, "KvxQ713.dll")
-            if not os.path.exists(dll):
-                print("not tried: %s (%s was not built)" % (case, dll))
-                continue
             shutil.copy(dll, folder)
-        wine_folder = "Z:" + folder.replace("/", "\\")
-        pattern = expected.replace("FOLDER", re.escape(wine_folder)) + re.escape("Hit <return> to quit.\n")
+        pattern = re.escape(text + "Hit <return> to quit.\n").replace(
+            "FOLDER", re.escape("Z:" + folder.replace("/", "\\"))).replace("REASON", ".+")
         for exe in exe_names(restore):
             site.extract(exe, folder)
             # The restore's file is never read: the DLL comes first.
             args = ["update.txt"] if exe == "q713-restore.exe" else []
             done = subprocess.run(["timeout", "60"] + emulator + [os.path.join(folder, exe)] + args,
-                                  cwd=folder, env=env, input=b"\n", capture_output=True)
+                                  cwd=folder, env=wine_env(), input=b"\n", capture_output=True)
             if done.returncode == SKIP and not done.stdout:
                 print("%s cannot run here: %s" % (exe, done.stderr.decode(errors="replace")))
                 return SKIP
             out = done.stdout.replace(b"\r\n", b"\n").decode(errors="replace")
-            print("%s, %s: status %d\n%s" % (exe, case, done.returncode, out))
+            print("%s beside %s: status %d\n%s" % (exe, stub or "no DLL", done.returncode, out))
             if not re.fullmatch(pattern, out) or done.returncode != 255 or done.stderr:
-                fail("%s with %s: status %d, stdout and stderr:\n%s\n%s"
-                     % (exe, case, done.returncode, out, done.stderr.decode(errors="replace")))
+                fail("%s beside %s: not its message and status 255 (stdout above), or stderr %r"
+                     % (exe, stub or "no DLL", done.stderr))
     return 0
+
+
+def wine_env(**extra):
+    """A clean environment: wine's prefix, no wine messages, and extra."""
+    env = {"PATH": os.environ["PATH"], "HOME": os.environ.get("HOME", "/tmp"), "WINEDEBUG": "-all"}
+    if "WINEPREFIX" in os.environ:
+        env["WINEPREFIX"] = os.environ["WINEPREFIX"]
+    env.update(extra)
+    return env
 
 
 def run_train(unpacked, work, args, stdin, trace):
     """train.bat under wine's cmd, started from another folder as a double
     click or a console elsewhere would; returns (status, stdout as LF text)."""
-    env = {"PATH": os.environ["PATH"], "HOME": os.environ.get("HOME", "/tmp"),
-           "WINEDEBUG": "-all", "KVX_SIM_TRACE": trace}
-    if "WINEPREFIX" in os.environ:
-        env["WINEPREFIX"] = os.environ["WINEPREFIX"]
+    env = wine_env(KVX_SIM_TRACE=trace)
     bat = os.path.relpath(os.path.join(unpacked, "train.bat"), work).replace("/", "\\")
     done = subprocess.run(["timeout", "60", "wine", "cmd", "/c", bat] + args, cwd=work, env=env,
                           input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE)

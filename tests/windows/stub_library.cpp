@@ -1,50 +1,24 @@
-// Stand-ins for KvxQ713.dll that a tool must refuse to use: built without
-// KVXopen (STUB_WITHOUT_OPEN), needing a DLL the test leaves out
-// (STUB_NEEDS_HELPER), or for the other architecture. A call that reaches one
-// says so on standard output, where the tests never want to see it.
-#include <stdio.h>
-
+// Stand-ins for KvxQ713.dll that the tools must refuse: built without KVXopen
+// (STUB_WITHOUT_OPEN), needing a DLL the test leaves out (STUB_NEEDS_HELPER),
+// or for the other architecture. No function here is ever to be called.
 #include "camera/KvxQ713.h"
 
 #ifdef STUB_NEEDS_HELPER
 extern "C" __declspec(dllimport) int32_t kvxStubHelper();
+#else
+#define kvxStubHelper() (-1)
 #endif
 
-namespace {
+#define STUB(name, ...)         \
+    int32_t name(__VA_ARGS__) { \
+        return kvxStubHelper(); \
+    }
 
-int32_t called(const char* name) {
-    printf("stub %s called\n", name);
-    fflush(stdout);
-    return -1;
-}
-
-}  // namespace
-
-int32_t KVXinitConfig(KvxConfig*) {
-#ifdef STUB_NEEDS_HELPER
-    kvxStubHelper();
-#endif
-    return called("KVXinitConfig");
-}
-
+STUB(KVXinitConfig, KvxConfig*)
 #ifndef STUB_WITHOUT_OPEN
-int32_t KVXopen(KvxConfig*, KvxHandle*) {
-    return called("KVXopen");
-}
+STUB(KVXopen, KvxConfig*, KvxHandle*)
 #endif
-
-int32_t KVXclose(KvxHandle*) {
-    return called("KVXclose");
-}
-
-int32_t KVXreadRegister(KvxHandle, uint32_t, uint32_t*, uint32_t*) {
-    return called("KVXreadRegister");
-}
-
-int32_t KVXwriteRegister(KvxHandle, uint32_t, uint32_t*, uint32_t*) {
-    return called("KVXwriteRegister");
-}
-
-int32_t KVXfirmwareUpdate(KvxHandle, const uint8_t*, KvxProgressCallback) {
-    return called("KVXfirmwareUpdate");
-}
+STUB(KVXclose, KvxHandle*)
+STUB(KVXreadRegister, KvxHandle, uint32_t, uint32_t*, uint32_t*)
+STUB(KVXwriteRegister, KvxHandle, uint32_t, uint32_t*, uint32_t*)
+STUB(KVXfirmwareUpdate, KvxHandle, const uint8_t*, KvxProgressCallback)

@@ -1,6 +1,7 @@
 // The camera maker's library: the only way the tool reaches a camera.
 // Any library with this C interface (the maker's, the simulated one, a test
-// double) can be linked in its place without touching the tool.
+// double) can take its place without touching the tool: linked, or on Windows
+// loaded as KvxQ713.dll by camera/library.cpp.
 #ifndef KVXQ713_H
 #define KVXQ713_H
 

@@ -129,6 +129,10 @@ WORD machineOf(const wchar_t* path) {
 }
 
 void sayNoLibrary(int folderUnits) {
+    // A drive's root keeps its backslash: E:\ rather than E:.
+    if (dllPath[folderUnits - 1] == L':') {
+        ++folderUnits;
+    }
     say("KvxQ713.dll, the maker's camera library, is not in the folder of this tool:\n"
         "%s\n"
         "Copy KvxQ713.dll into that folder and start the tool again.\n",

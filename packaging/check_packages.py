@@ -1,16 +1,21 @@
 #!/usr/bin/python3
 """Makes the Windows zips with CPack and checks what a technician gets from them:
-the files, the shipped exes (stripped, small, versioned, of the right
-architecture) and the training zip's practice runs under wine.
+the files, the shipped exes (stripped, small, versioned, with a manifest that
+asks for no administrator, of the right architecture), what the site zip's
+exes say about a KvxQ713.dll they cannot use, and the training zip's practice
+runs under wine.
 
 usage: check_packages.py make ZIP_DIR CPACK CONFIG
        check_packages.py contents ZIP_DIR VERSION ARCH SOURCE_DIR FIRMWARE_DIR [--restore] [--guide]
        check_packages.py exes ZIP_DIR VERSION ARCH OBJDUMP [--restore]
-       check_packages.py practice ZIP_DIR VERSION ARCH SOURCE_DIR WORK_DIR [--restore] EMULATOR...
-  ARCH is win64 or win32; --restore: q713-restore.exe is shipped; --guide: TECHNICIAN.txt is;
-  EMULATOR runs a Windows program (wine's cmd here) of ARCH.
+       check_packages.py loading ZIP_DIR VERSION ARCH STUB_DIR WORK_DIR [--restore] -- EMULATOR...
+       check_packages.py practice ZIP_DIR VERSION ARCH SOURCE_DIR WORK_DIR [--restore] -- EMULATOR...
+  ARCH is win64 or win32; --restore: q713-restore.exe is shipped; --guide: TECHNICIAN.txt is.
+  STUB_DIR holds unusable KvxQ713.dll files, one folder each (tests/windows).
+  EMULATOR runs a Windows program of ARCH (an exe, or wine's cmd).
 """
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -19,6 +24,11 @@ import zipfile
 FIRMWARE = ["20151028_Lumivor-Q713_v2.3.1.bin", "20140827_Lumivor-Q713_v0.0.0_patch.bin"]
 PE_FORMAT = {"win64": "pei-x86-64", "win32": "pei-i386"}
 MAX_EXE_BYTES = 64 * 1024
+RT_MANIFEST = 24
+# Windows 7, 8, 8.1, and 10 and 11.
+SUPPORTED_OS = {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+                "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
+OTHER_ARCH = {"win64": "win32", "win32": "win64"}
 SKIP = 77
 
 failures = []
@@ -44,7 +54,10 @@ def files_of(archive):
 
 def make(zip_dir, cpack, config):
     shutil.rmtree(zip_dir, ignore_errors=True)
-    return subprocess.call([cpack, "--config", config, "-B", zip_dir])
+    # Stripping an exe writes the time into its PE header: the same exe, stripped
+    # for each zip, must not differ by the second in which that happened.
+    env = dict(os.environ, SOURCE_DATE_EPOCH=os.environ.get("SOURCE_DATE_EPOCH", "0"))
+    return subprocess.call([cpack, "--config", config, "-B", zip_dir], env=env)
 
 
 def check_crlf(name, data):
@@ -100,6 +113,25 @@ def version_strings(pe):
     return strings
 
 
+def check_manifest(name, pe):
+    """Without requestedExecutionLevel Windows takes a 32-bit exe named
+    "update" for an installer and asks for an administrator."""
+    import xml.etree.ElementTree as ElementTree
+    resources = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    # The one Windows reads at start: type RT_MANIFEST, id 1.
+    manifests = [pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size)
+                 for kind in (resources.entries if resources else []) if kind.id == RT_MANIFEST
+                 for entry in kind.directory.entries if entry.id == 1
+                 for language in entry.directory.entries]
+    root = ElementTree.fromstring(manifests[0]) if manifests else ElementTree.Element("none")
+    levels = [e.attrib for e in root.iter() if e.tag.endswith("}requestedExecutionLevel")]
+    if levels != [{"level": "asInvoker", "uiAccess": "false"}]:
+        fail("%s: requestedExecutionLevel %s, expected asInvoker without uiAccess" % (name, levels))
+    systems = {e.get("Id") for e in root.iter() if e.tag.endswith("}supportedOS")}
+    if systems != SUPPORTED_OS:
+        fail("%s: supportedOS %s, expected Windows 7 to 11" % (name, sorted(systems)))
+
+
 def check_exes(zip_dir, version, arch, objdump, restore):
     try:
         import pefile
@@ -149,6 +181,7 @@ def check_exes(zip_dir, version, arch, objdump, restore):
         for key in ("ProductName", "FileDescription"):
             if not strings.get(key):
                 fail("%s: no %s" % (name, key))
+        check_manifest(name, pe)
         fixed = pe.VS_FIXEDFILEINFO[0] if getattr(pe, "VS_FIXEDFILEINFO", None) else None
         packed = [numbers[0] << 16 | numbers[1], numbers[2] << 16 | numbers[3]]
         if not fixed or [fixed.FileVersionMS, fixed.FileVersionLS] != packed or \
@@ -156,13 +189,67 @@ def check_exes(zip_dir, version, arch, objdump, restore):
             fail("%s: the numeric file or product version is not %s" % (name, four_part))
 
 
+def check_loading(zip_dir, version, arch, stub_dir, work, restore, emulator):
+    """The site zip's exes beside no KvxQ713.dll and beside each unusable one
+    of STUB_DIR: their message, the quit prompt, status -1 and nothing else."""
+    other = OTHER_ARCH[arch]
+    cases = {
+        None: "KvxQ713.dll, the maker's camera library, is not in the folder of this tool:\n"
+              "FOLDER\nCopy KvxQ713.dll into that folder and start the tool again.\n",
+        "other-architecture": "KvxQ713.dll is a %s-bit DLL, but this tool is %s-bit and cannot "
+              "use it.\nUnpack q713-update-%s-%s.zip into the folder of this tool and use its "
+              "tools instead.\n" % (other[3:], arch[3:], version, other),
+        "without-open": "KvxQ713.dll has no function KVXopen: it is not the camera library this "
+              "tool was made for.\nCopy the maker's KvxQ713.dll for the Lumivor-Q713 into the "
+              "folder of this tool.\n",
+        # Error 126: a module, the DLL it needs, was not found; REASON is Windows' text.
+        "needs-missing-dll": "Windows could not load KvxQ713.dll (error 126): REASON\nA library "
+              "that KvxQ713.dll needs may be missing.\nCopy all files that came with KvxQ713.dll "
+              "into its folder, and install what the maker's instructions ask for.\n",
+    }
+    site = zipfile.ZipFile(zip_names(zip_dir, version, arch)[0])
+    shutil.rmtree(work, ignore_errors=True)
+    for stub, text in cases.items():
+        folder = os.path.realpath(os.path.join(work, stub or "no-dll"))
+        os.makedirs(folder)
+        dll = os.path.join(stub_dir, stub or "", "KvxQ713.dll")
+        if stub and not os.path.exists(dll):
+            print("not tried: %s was not built" % dll)
+            continue
+        if stub:
+            shutil.copy(dll, folder)
+        pattern = re.escape(text + "Hit <return> to quit.\n").replace(
+            "FOLDER", re.escape("Z:" + folder.replace("/", "\\"))).replace("REASON", ".+")
+        for exe in exe_names(restore):
+            site.extract(exe, folder)
+            # The restore's file is never read: the DLL comes first.
+            args = ["update.txt"] if exe == "q713-restore.exe" else []
+            done = subprocess.run(["timeout", "60"] + emulator + [os.path.join(folder, exe)] + args,
+                                  cwd=folder, env=wine_env(), input=b"\n", capture_output=True)
+            if done.returncode == SKIP and not done.stdout:
+                print("%s cannot run here: %s" % (exe, done.stderr.decode(errors="replace")))
+                return SKIP
+            out = done.stdout.replace(b"\r\n", b"\n").decode(errors="replace")
+            print("%s beside %s: status %d\n%s" % (exe, stub or "no DLL", done.returncode, out))
+            if not re.fullmatch(pattern, out) or done.returncode != 255 or done.stderr:
+                fail("%s beside %s: not its message and status 255 (stdout above), or stderr %r"
+                     % (exe, stub or "no DLL", done.stderr))
+    return 0
+
+
+def wine_env(**extra):
+    """A clean environment: wine's prefix, no wine messages, and extra."""
+    env = {"PATH": os.environ["PATH"], "HOME": os.environ.get("HOME", "/tmp"), "WINEDEBUG": "-all"}
+    if "WINEPREFIX" in os.environ:
+        env["WINEPREFIX"] = os.environ["WINEPREFIX"]
+    env.update(extra)
+    return env
+
+
 def run_train(emulator, unpacked, work, args, stdin, trace):
     """train.bat under wine's cmd, started from another folder as a double
     click or a console elsewhere would; returns (status, stdout as LF text)."""
-    env = {"PATH": os.environ["PATH"], "HOME": os.environ.get("HOME", "/tmp"),
-           "WINEDEBUG": "-all", "KVX_SIM_TRACE": trace}
-    if "WINEPREFIX" in os.environ:
-        env["WINEPREFIX"] = os.environ["WINEPREFIX"]
+    env = wine_env(KVX_SIM_TRACE=trace)
     bat = os.path.relpath(os.path.join(unpacked, "train.bat"), work).replace("/", "\\")
     done = subprocess.run(["timeout", "60"] + emulator + ["cmd", "/c", bat] + args, cwd=work,
                           env=env, input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -224,6 +311,8 @@ def check_practice(zip_dir, version, arch, source_dir, work, restore, emulator):
 
 
 def main(argv):
+    emulator = argv[argv.index("--") + 1:] if "--" in argv else []
+    argv = argv[:argv.index("--")] if "--" in argv else argv
     flags = {a for a in argv if a.startswith("--")}
     args = [a for a in argv if not a.startswith("--")]
     restore = "--restore" in flags
@@ -234,8 +323,11 @@ def main(argv):
     elif args[:1] == ["exes"] and len(args) == 5:
         if check_exes(*args[1:], restore) == SKIP:
             return SKIP
-    elif args[:1] == ["practice"] and len(args) > 6:
-        check_practice(*args[1:6], restore, args[6:])
+    elif args[:1] == ["loading"] and len(args) == 6 and emulator:
+        if check_loading(*args[1:], restore, emulator) == SKIP:
+            return SKIP
+    elif args[:1] == ["practice"] and len(args) == 6 and emulator:
+        check_practice(*args[1:], restore, emulator)
     else:
         print(__doc__)
         return 2

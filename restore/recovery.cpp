@@ -10,6 +10,7 @@
 #include "calibration/restore.h"
 #include "camera/firmware.h"
 #include "camera/identification.h"
+#include "camera/library.h"
 #include "console/console.h"
 #include "restore/transcript.h"
 #include "workflow/connection.h"
@@ -225,6 +226,11 @@ int restoreFrom(TranscriptFile* transcript) {
 }  // namespace
 
 int runRestore(const char* path) {
+    // Without the camera library there is nothing to restore with.
+    if (!loadCameraLibrary()) {
+        waitForReturn(QUIT);
+        return -1;
+    }
     // A file that does not hold what it should is refused before any camera
     // is touched.
     TranscriptFile transcript{};

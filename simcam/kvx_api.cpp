@@ -51,7 +51,7 @@ void traceFileName(const char* name) {
 
 }  // namespace
 
-int32_t KVXinitConfig(KvxConfig* config) {
+int32_t KVX_CALL KVXinitConfig(KvxConfig* config) {
     int32_t status = beginCall(config != nullptr);
     if (status == kStatusOk) {
         memset(config, 0, sizeof *config);
@@ -60,7 +60,7 @@ int32_t KVXinitConfig(KvxConfig* config) {
     return traceResult("KVXinitConfig", status);
 }
 
-int32_t KVXopen(KvxConfig* config, KvxHandle* handle) {
+int32_t KVX_CALL KVXopen(KvxConfig* config, KvxHandle* handle) {
     int32_t status = beginCall(config != nullptr && handle != nullptr);
     if (status == kStatusOk) {
         status = simOpen(handle);
@@ -69,7 +69,7 @@ int32_t KVXopen(KvxConfig* config, KvxHandle* handle) {
 }
 
 // An injected failure still drops the link: a closing camera goes whatever the library says.
-int32_t KVXclose(KvxHandle* handle) {
+int32_t KVX_CALL KVXclose(KvxHandle* handle) {
     int32_t status = beginCall(handle != nullptr);
     int32_t closed = handle != nullptr ? simClose(*handle) : kStatusBadArgument;
     if (status == kStatusOk && closed == kStatusOk) {
@@ -78,8 +78,8 @@ int32_t KVXclose(KvxHandle* handle) {
     return traceResult("KVXclose", status != kStatusOk ? status : closed);
 }
 
-int32_t KVXreadRegister(KvxHandle handle, uint32_t address, uint32_t* data,
-                        uint32_t* registerCount) {
+int32_t KVX_CALL KVXreadRegister(KvxHandle handle, uint32_t address, uint32_t* data,
+                                 uint32_t* registerCount) {
     uint32_t count = registerCount != nullptr ? *registerCount : 1;
     int32_t status = beginCall(data != nullptr);
     if (status == kStatusOk) {
@@ -93,8 +93,8 @@ int32_t KVXreadRegister(KvxHandle handle, uint32_t address, uint32_t* data,
     return status;
 }
 
-int32_t KVXwriteRegister(KvxHandle handle, uint32_t address, uint32_t* data,
-                         uint32_t* registerCount) {
+int32_t KVX_CALL KVXwriteRegister(KvxHandle handle, uint32_t address, uint32_t* data,
+                                  uint32_t* registerCount) {
     uint32_t count = registerCount != nullptr ? *registerCount : 1;
     int32_t status = beginCall(data != nullptr);
     if (status == kStatusOk) {
@@ -105,7 +105,8 @@ int32_t KVXwriteRegister(KvxHandle handle, uint32_t address, uint32_t* data,
     return traceResult("", status);
 }
 
-int32_t KVXfirmwareUpdate(KvxHandle handle, const uint8_t* filename, KvxProgressCallback progress) {
+int32_t KVX_CALL KVXfirmwareUpdate(KvxHandle handle, const uint8_t* filename,
+                                   KvxProgressCallback progress) {
     const char* name = reinterpret_cast<const char*>(filename);
     int32_t status = beginCall(name != nullptr);
     if (status == kStatusOk) {

@@ -2,6 +2,7 @@
 #include "workflow/mainloop.h"
 
 #include "camera/identification.h"
+#include "camera/library.h"
 #include "console/console.h"
 #include "workflow/connection.h"
 #include "workflow/updateplan.h"
@@ -60,6 +61,10 @@ bool runPass(KvxHandle* kvxHandle) {
 
 int runMainLoop() {
     startConsole();
+    if (!loadCameraLibrary()) {
+        waitForReturn("Hit <return> to quit.\n");
+        return -1;
+    }
     KVXinitConfig(&deviceConfig.config);
     printBanner();
     KvxHandle kvxHandle = nullptr;

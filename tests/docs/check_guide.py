@@ -9,8 +9,8 @@ The guide (docs/technician.md) quotes the tools in two ways:
   line in [square brackets] is what the technician does, a line indented two
   more spaces goes on the line above (joined by one space), and eight more
   spaces stand for the tool's tab.
-A quote or a screen line that uses the placeholders <number>, <file>, <PON> or
-<reason> must be a line of a message in the tools' sources, with each printf
+A quote or a screen line that uses the placeholders <number>, <file>, <folder>,
+<PON>, <function> or <reason> must be a line of a message in the tools' sources, with each printf
 conversion in its place (%d and %x: <number>; %s: one of the others); a prose
 quote may also be the start of such a line, up to a space in it. A quote
 without placeholders may instead be a whole screen line of a committed
@@ -30,7 +30,8 @@ import sys
 
 SOURCE_FOLDERS = ["workflow", "camera", "calibration", "console", "restore"]
 TRANSCRIPTS = ["tests/transcripts/cases/*/stdout", "tests/restore/cases/*/stdout"]
-PLACEHOLDERS = {"<number>": "%d", "<file>": "%s", "<PON>": "%s", "<reason>": "%s"}
+PLACEHOLDERS = {"<number>": "%d", "<file>": "%s", "<folder>": "%s", "<PON>": "%s",
+                "<function>": "%s", "<reason>": "%s"}
 # Literals with words that the tools never print: the keys the transcript
 # reader looks for, and a compile-time message.
 NOT_PRINTED = {

@@ -1,5 +1,5 @@
 // The backup table: the camera registers whose values must survive a firmware
-// update, and the value to restore in each.
+// update, and the value to write back into each.
 #ifndef CALIBRATION_REGISTERS_H
 #define CALIBRATION_REGISTERS_H
 

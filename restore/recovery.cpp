@@ -7,7 +7,7 @@
 
 #include "calibration/capture.h"
 #include "calibration/registers.h"
-#include "calibration/restore.h"
+#include "calibration/writeback.h"
 #include "camera/firmware.h"
 #include "camera/identification.h"
 #include "camera/library.h"
@@ -46,7 +46,7 @@ void showComparison(const char* path, const TranscriptScan& scan, const Register
 
 // Exit status: 0 only when all three steps succeeded and every register
 // reads back as the table has it.
-int verify(KvxHandle* handle, const RegisterTable& table, const RestoreSteps& steps) {
+int verify(KvxHandle* handle, const RegisterTable& table, const WriteBackSteps& steps) {
     RegisterTable readBack;
     initProtectedRegisters(readBack);
     if (readProtectedRegisters(*handle, readBack) == CaptureResult::ReadFailed) {
@@ -192,7 +192,7 @@ int restoreCamera(KvxHandle* handle, const VersionInfo& info, TranscriptFile* tr
         return -1;
     }
     // The same three steps as the update tool's; they and the read-back decide.
-    RestoreSteps steps = restoreCalibration(*handle, scan.match);
+    WriteBackSteps steps = writeBackCalibration(*handle, scan.match);
     if (stopRequested()) {
         return -1;
     }

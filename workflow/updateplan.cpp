@@ -4,7 +4,7 @@
 
 #include "calibration/capture.h"
 #include "calibration/registers.h"
-#include "calibration/restore.h"
+#include "calibration/writeback.h"
 #include "camera/firmware.h"
 #include "console/console.h"
 #include "workflow/connection.h"
@@ -29,11 +29,11 @@ UpdateOutcome endWithMessage() {
     return UpdateOutcome::Ended;
 }
 
-UpdateOutcome restoreAndIdentify(KvxHandle& kvxHandle, const RegisterTable& table, bool found) {
+UpdateOutcome writeBackAndIdentify(KvxHandle& kvxHandle, const RegisterTable& table, bool found) {
     // Nothing captured means nothing to write back: the camera keeps no less.
     bool writtenBack = true;
     if (found) {
-        RestoreSteps steps = restoreCalibration(kvxHandle, table);
+        WriteBackSteps steps = writeBackCalibration(kvxHandle, table);
         if (stopRequested()) {
             return UpdateOutcome::Ended;
         }
@@ -118,5 +118,5 @@ UpdateOutcome runUpdatePlan(KvxHandle& kvxHandle, const VersionInfo& versionInfo
     if (!loadAndReboot(kvxHandle, deviceConfig, FIRMWARE_FILE, FINAL_REBOOT)) {
         return UpdateOutcome::Ended;
     }
-    return restoreAndIdentify(kvxHandle, protectedRegisters, found);
+    return writeBackAndIdentify(kvxHandle, protectedRegisters, found);
 }

@@ -1,5 +1,5 @@
-// Calibration restore: register writes, the flash store and the register map reset.
-#include "calibration/restore.h"
+// Calibration write-back: register writes, the flash store and the register map reset.
+#include "calibration/writeback.h"
 
 #include "console/console.h"
 #include "console/terminal.h"
@@ -68,10 +68,10 @@ bool resetRegisterMap(KvxHandle handle) {
                                     "Register map successfully reset.\n"});
 }
 
-RestoreSteps restoreCalibration(KvxHandle handle, const RegisterTable& table) {
+WriteBackSteps writeBackCalibration(KvxHandle handle, const RegisterTable& table) {
     // Cut in the middle, the camera would keep a calibration half written.
     holdInterrupts();
-    RestoreSteps steps{};
+    WriteBackSteps steps{};
     steps.written = writeProtectedRegisters(handle, table);
     steps.saved = saveProtectedRegisters(handle);
     steps.reset = resetRegisterMap(handle);

@@ -1,6 +1,6 @@
-// Restoring the calibration values into a camera that runs its new firmware.
-#ifndef CALIBRATION_RESTORE_H
-#define CALIBRATION_RESTORE_H
+// Writing the calibration values back into a camera that runs its new firmware.
+#ifndef CALIBRATION_WRITEBACK_H
+#define CALIBRATION_WRITEBACK_H
 
 #include <cstdint>
 
@@ -20,7 +20,7 @@ bool saveProtectedRegisters(KvxHandle handle);
 bool resetRegisterMap(KvxHandle handle);
 
 /// Which of the three write-back steps the camera accepted.
-struct RestoreSteps {
+struct WriteBackSteps {
     bool written;
     bool saved;
     bool reset;
@@ -29,6 +29,6 @@ struct RestoreSteps {
 /// Writes the table, stores it in flash and resets the register map: all
 /// three run, in this order, and an interrupt is held back until the last
 /// returns (see stopRequested).
-RestoreSteps restoreCalibration(KvxHandle handle, const RegisterTable& table);
+WriteBackSteps writeBackCalibration(KvxHandle handle, const RegisterTable& table);
 
 #endif

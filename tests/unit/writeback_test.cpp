@@ -1,12 +1,12 @@
-// Restoring calibration: the fourteen writes and the two flash commands.
-#include "calibration/restore.h"
+// Writing the calibration back: the fourteen writes and the two flash commands.
+#include "calibration/writeback.h"
 
 #include "tests/fake/fake_camera.h"
 #include "tests/unit/dialogue.h"
 
 namespace {
 
-class Restore : public testing::Test {
+class WriteBack : public testing::Test {
 protected:
     void SetUp() override {
         fake::reset();
@@ -21,7 +21,7 @@ protected:
 
 }  // namespace
 
-TEST_F(Restore, WritesAllFourteenRowsEvenWithOneValueCaptured) {
+TEST_F(WriteBack, WritesAllFourteenRowsEvenWithOneValueCaptured) {
     setRegisterValue(table, 123, -3);
     EXPECT_TRUE(writeProtectedRegisters(nullptr, table));
     std::string printed = output();
@@ -32,7 +32,7 @@ TEST_F(Restore, WritesAllFourteenRowsEvenWithOneValueCaptured) {
     EXPECT_EQ(fake::registerValue(123), 0xFFFFFFFDu);
 }
 
-TEST_F(Restore, FailedWriteStopsAtItsRow) {
+TEST_F(WriteBack, FailedWriteStopsAtItsRow) {
     fake::failWrite(29, -6);
     EXPECT_FALSE(writeProtectedRegisters(nullptr, table));
     EXPECT_EQ(output(),
@@ -43,7 +43,7 @@ TEST_F(Restore, FailedWriteStopsAtItsRow) {
     EXPECT_EQ(fake::writeCount(), 4);
 }
 
-TEST_F(Restore, EachFlashCommandIsArmedWithItsOwnMagic) {
+TEST_F(WriteBack, EachFlashCommandIsArmedWithItsOwnMagic) {
     EXPECT_TRUE(saveProtectedRegisters(nullptr));
     EXPECT_TRUE(resetRegisterMap(nullptr));
     EXPECT_EQ(output(),
@@ -53,7 +53,7 @@ TEST_F(Restore, EachFlashCommandIsArmedWithItsOwnMagic) {
                                         "write 21 0x4b525137", "write 54 0x1000000"}));
 }
 
-TEST_F(Restore, RefusedMagicMeansNoCommandIsWritten) {
+TEST_F(WriteBack, RefusedMagicMeansNoCommandIsWritten) {
     fake::failWrite(21, -9);
     EXPECT_FALSE(saveProtectedRegisters(nullptr));
     EXPECT_FALSE(resetRegisterMap(nullptr));
@@ -63,7 +63,7 @@ TEST_F(Restore, RefusedMagicMeansNoCommandIsWritten) {
     EXPECT_EQ(fake::writeCount(), 2);
 }
 
-TEST_F(Restore, RefusedCommandsAreReported) {
+TEST_F(WriteBack, RefusedCommandsAreReported) {
     fake::failWrite(20, -1);
     fake::failWrite(54, -1);
     EXPECT_FALSE(saveProtectedRegisters(nullptr));

@@ -18,10 +18,6 @@ struct VersionInfo {
     int32_t ponIndex;  // row of the product order number table
 };
 
-/// What the caller prints when readVersionInfo fails, before it waits for return.
-constexpr char IDENTIFICATION_FAILED[] =
-    "Failed to get Camera version information!\nHit <return> to quit";
-
 /// The product order number text of a ponIndex, as the PON line shows it.
 const char* ponText(int32_t ponIndex);
 

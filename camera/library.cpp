@@ -8,7 +8,7 @@
 
 #include "camera/KvxQ713.h"
 #include "console/console.h"
-#include "workflow/mainloop.h"
+#include "session/session.h"
 
 namespace {
 

@@ -10,31 +10,11 @@
 #include "calibration/writeback.h"
 #include "camera/firmware.h"
 #include "camera/identification.h"
-#include "camera/library.h"
 #include "console/console.h"
 #include "restore/transcript.h"
-#include "workflow/connection.h"
-#include "workflow/mainloop.h"
+#include "session/session.h"
 
 namespace {
-
-constexpr char QUIT[] = "Hit <return> to quit.\n";
-
-// Filled once and handed to the one connection of the run.
-ConfigRecord deviceConfig;
-
-void printBanner() {
-    say("%s", BANNER_FRAME);
-    say("* Zentrovique Lumivor-Q713/ORB-NX Restore Tool %d.%d.%d *\n", TOOL_VERSION[0],
-        TOOL_VERSION[1], TOOL_VERSION[2]);
-    say("%s", BANNER_FRAME);
-}
-
-int endWithMessage(const char* message) {
-    say("%s", message);
-    waitForReturn(QUIT);
-    return -1;
-}
 
 void showComparison(const char* path, const TranscriptScan& scan, const RegisterTable& now) {
     say("Values now in the camera and in the table of %s, line %d:\n", path, scan.matchLine);
@@ -50,7 +30,7 @@ int verify(KvxHandle* handle, const RegisterTable& table, const WriteBackSteps& 
     RegisterTable readBack;
     initProtectedRegisters(readBack);
     if (readProtectedRegisters(*handle, readBack) == CaptureResult::ReadFailed) {
-        waitForReturn(QUIT);
+        waitToQuit();
         return -1;
     }
     say("Closing connection...\n");
@@ -109,7 +89,7 @@ bool findTable(TranscriptFile* transcript, const VersionInfo& info, TranscriptSc
         // Another camera's calibration must never be written into this one.
         say("No calibration table for this camera (PON %s, serial %d) in %s.\n", camera.pon,
             camera.serial, path);
-        waitForReturn(QUIT);
+        waitToQuit();
         return false;
     }
     if (scan->differingLines[0] != 0) {
@@ -118,7 +98,7 @@ bool findTable(TranscriptFile* transcript, const VersionInfo& info, TranscriptSc
             camera.pon, camera.serial, path, scan->differingLines[0], scan->differingLines[1]);
         say("Nothing was written. Keep only the text of this camera's last update in the file "
             "and run q713-restore again.\n");
-        waitForReturn(QUIT);
+        waitToQuit();
         return false;
     }
     return true;
@@ -145,7 +125,8 @@ bool confirmed(const char* question) {
 // A camera stopped between the patch and 2.3.1 gets 2.3.1 as the update tool
 // would have loaded it; info then holds its new identity. False when the run
 // must end, its messages printed.
-bool finishFirmware(KvxHandle* handle, VersionInfo* info, TranscriptFile* transcript) {
+bool finishFirmware(KvxConfig* deviceConfig, KvxHandle* handle, VersionInfo* info,
+                    TranscriptFile* transcript) {
     TranscriptScan scan;
     if (!findTable(transcript, *info, &scan)) {
         return false;
@@ -155,16 +136,14 @@ bool finishFirmware(KvxHandle* handle, VersionInfo* info, TranscriptFile* transc
     if (!confirmed("Load firmware 2.3.1 into this camera first? (y/n)")) {
         return false;
     }
-    if (!loadAndReboot(*handle, &deviceConfig.config, FIRMWARE_FILE, FINAL_REBOOT)) {
-        return false;
-    }
-    if (readVersionInfo(*handle, info) != 0) {
-        waitForReturn(IDENTIFICATION_FAILED);
+    if (!loadAndReboot(*handle, deviceConfig, FIRMWARE_FILE, FINAL_REBOOT) ||
+        !identifyCamera(*handle, info)) {
         return false;
     }
     say("%s", SEPARATOR);
     if (!runs231(*info)) {
-        endWithMessage("Firmware update failed: the camera does not run firmware 2.3.1.\n");
+        say("Firmware update failed: the camera does not run firmware 2.3.1.\n");
+        waitToQuit();
         return false;
     }
     return true;
@@ -175,7 +154,9 @@ int restoreCamera(KvxHandle* handle, const VersionInfo& info, TranscriptFile* tr
     // The tables were printed under firmware 2.0.0 or the patch, for 2.3.1; on
     // any other firmware these registers may mean something else.
     if (!runs231(info)) {
-        return endWithMessage("Restore needs firmware 2.3.1.\n");
+        say("Restore needs firmware 2.3.1.\n");
+        waitToQuit();
+        return -1;
     }
     TranscriptScan scan;
     if (!findTable(transcript, info, &scan)) {
@@ -184,7 +165,7 @@ int restoreCamera(KvxHandle* handle, const VersionInfo& info, TranscriptFile* tr
     RegisterTable now;
     initProtectedRegisters(now);
     if (readProtectedRegisters(*handle, now) == CaptureResult::ReadFailed) {
-        waitForReturn(QUIT);
+        waitToQuit();
         return -1;
     }
     showComparison(transcript->path, scan, now);
@@ -202,22 +183,14 @@ int restoreCamera(KvxHandle* handle, const VersionInfo& info, TranscriptFile* tr
 
 // From the checked file on: connect, identify, restore.
 int restoreFrom(TranscriptFile* transcript) {
-    KVXinitConfig(&deviceConfig.config);
-    printBanner();
-    say("Opening device...");
+    KvxConfig* deviceConfig = startSession(Tool::Restore);
     KvxHandle kvxHandle = nullptr;
-    if (!connectCamera(&deviceConfig.config, &kvxHandle)) {
-        return -1;
-    }
-    say("done.\n");
-    say("%s", SEPARATOR);
     VersionInfo versionInfo{};
-    if (readVersionInfo(kvxHandle, &versionInfo) != 0) {
-        waitForReturn(IDENTIFICATION_FAILED);
+    if (!openCamera(deviceConfig, &kvxHandle, &versionInfo)) {
         return -1;
     }
-    say("%s", SEPARATOR);
-    if (runsPatch(versionInfo) && !finishFirmware(&kvxHandle, &versionInfo, transcript)) {
+    if (runsPatch(versionInfo) &&
+        !finishFirmware(deviceConfig, &kvxHandle, &versionInfo, transcript)) {
         return -1;
     }
     return restoreCamera(&kvxHandle, versionInfo, transcript);
@@ -227,8 +200,7 @@ int restoreFrom(TranscriptFile* transcript) {
 
 int runRestore(const char* path) {
     // Without the camera library there is nothing to restore with.
-    if (!loadCameraLibrary()) {
-        waitForReturn(QUIT);
+    if (!startLibrary()) {
         return -1;
     }
     // A file that does not hold what it should is refused before any camera

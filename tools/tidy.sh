@@ -11,7 +11,7 @@ cmake --preset default >/dev/null
 log=build/default/clang-tidy.log
 # camera/library.cpp is Windows' alone: checked below against mingw-w64's headers.
 windows_only=camera/library.cpp
-files=$(ls camera/*.cpp calibration/*.cpp console/*.cpp workflow/*.cpp restore/*.cpp)
+files=$(ls camera/*.cpp calibration/*.cpp console/*.cpp session/*.cpp workflow/*.cpp restore/*.cpp)
 # .clang-tidy makes every warning an error, so a finding fails its file.
 status=0
 printf '%s\n' $files | grep -vx $windows_only | xargs -P 2 -n 1 "$tidy" -p build/default --quiet >"$log" 2>&1 || status=1

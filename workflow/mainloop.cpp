@@ -1,23 +1,11 @@
-// Start-up, the pass loop and the connection prompt.
+// The pass loop of q713-update and its repeat-or-quit prompt.
 #include "workflow/mainloop.h"
 
-#include "camera/identification.h"
-#include "camera/library.h"
 #include "console/console.h"
-#include "workflow/connection.h"
+#include "session/session.h"
 #include "workflow/updateplan.h"
 
 namespace {
-
-// Filled once and handed unchanged to every connection of the run.
-ConfigRecord deviceConfig;
-
-void printBanner() {
-    say("%s", BANNER_FRAME);
-    say("* Zentrovique Lumivor-Q713/ORB-NX Update Tool v%d.%d.%d *\n", TOOL_VERSION[0],
-        TOOL_VERSION[1], TOOL_VERSION[2]);
-    say("%s", BANNER_FRAME);
-}
 
 // Only a lower-case q or r is an answer.
 bool repeatWanted() {
@@ -33,20 +21,12 @@ bool repeatWanted() {
 }
 
 // One camera from connection to completion; false when the run must end.
-bool runPass(KvxHandle* kvxHandle) {
-    say("Opening device...");
-    if (!connectCamera(&deviceConfig.config, kvxHandle)) {
-        return false;
-    }
-    say("done.\n");
-    say("%s", SEPARATOR);
+bool runPass(KvxConfig* deviceConfig, KvxHandle* kvxHandle) {
     VersionInfo versionInfo{};
-    if (readVersionInfo(*kvxHandle, &versionInfo) != 0) {
-        waitForReturn(IDENTIFICATION_FAILED);
+    if (!openCamera(deviceConfig, kvxHandle, &versionInfo)) {
         return false;
     }
-    say("%s", SEPARATOR);
-    if (runUpdatePlan(*kvxHandle, versionInfo, &deviceConfig.config) == UpdateOutcome::Ended) {
+    if (runUpdatePlan(*kvxHandle, versionInfo, deviceConfig) == UpdateOutcome::Ended) {
         return false;
     }
     say("%s", SEPARATOR);
@@ -61,15 +41,13 @@ bool runPass(KvxHandle* kvxHandle) {
 
 int runMainLoop() {
     startConsole();
-    if (!loadCameraLibrary()) {
-        waitForReturn("Hit <return> to quit.\n");
+    if (!startLibrary()) {
         return -1;
     }
-    KVXinitConfig(&deviceConfig.config);
-    printBanner();
+    KvxConfig* deviceConfig = startSession(Tool::Update);
     KvxHandle kvxHandle = nullptr;
     do {
-        if (!runPass(&kvxHandle)) {
+        if (!runPass(deviceConfig, &kvxHandle)) {
             return -1;
         }
     } while (repeatWanted());

@@ -7,7 +7,7 @@
 #include "calibration/writeback.h"
 #include "camera/firmware.h"
 #include "console/console.h"
-#include "workflow/connection.h"
+#include "session/session.h"
 
 namespace {
 
@@ -24,11 +24,6 @@ UpdatePath choosePath(const VersionInfo& info) {
     return UpdatePath::Unsupported;
 }
 
-UpdateOutcome endWithMessage() {
-    waitForReturn("Hit <return> to quit.\n");
-    return UpdateOutcome::Ended;
-}
-
 UpdateOutcome writeBackAndIdentify(KvxHandle& kvxHandle, const RegisterTable& table, bool found) {
     // Nothing captured means nothing to write back: the camera keeps no less.
     bool writtenBack = true;
@@ -38,7 +33,8 @@ UpdateOutcome writeBackAndIdentify(KvxHandle& kvxHandle, const RegisterTable& ta
             return UpdateOutcome::Ended;
         }
         if (!steps.written && !steps.saved && !steps.reset) {
-            return endWithMessage();
+            waitToQuit();
+            return UpdateOutcome::Ended;
         }
         // The plan goes on to show the new firmware, but without all three
         // the values may be lost: a failed save followed by a reset reloads
@@ -49,8 +45,7 @@ UpdateOutcome writeBackAndIdentify(KvxHandle& kvxHandle, const RegisterTable& ta
     }
     say("%s", SEPARATOR);
     VersionInfo newVersionInfo{};
-    if (readVersionInfo(kvxHandle, &newVersionInfo) != 0) {
-        waitForReturn(IDENTIFICATION_FAILED);
+    if (!identifyCamera(kvxHandle, &newVersionInfo)) {
         return UpdateOutcome::Ended;
     }
     // A camera that was not rebooted, or took the wrong image, still runs
@@ -70,7 +65,8 @@ UpdateOutcome writeBackAndIdentify(KvxHandle& kvxHandle, const RegisterTable& ta
         return UpdateOutcome::Ended;
     }
     if (!on231) {
-        return endWithMessage();
+        waitToQuit();
+        return UpdateOutcome::Ended;
     }
     return UpdateOutcome::Completed;
 }
@@ -85,7 +81,8 @@ UpdateOutcome runUpdatePlan(KvxHandle& kvxHandle, const VersionInfo& versionInfo
     UpdatePath path = choosePath(versionInfo);
     if (path == UpdatePath::Unsupported) {
         say("Firmware not supported.\n");
-        return endWithMessage();
+        waitToQuit();
+        return UpdateOutcome::Ended;
     }
 
     bool found = false;
@@ -95,7 +92,8 @@ UpdateOutcome runUpdatePlan(KvxHandle& kvxHandle, const VersionInfo& versionInfo
         if (direct == CaptureResult::ReadFailed) {
             // Going on would load the new firmware and write 0 over every
             // register that was never read.
-            return endWithMessage();
+            waitToQuit();
+            return UpdateOutcome::Ended;
         }
         found = direct == CaptureResult::Captured;
     }

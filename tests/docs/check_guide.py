@@ -28,7 +28,7 @@ import os
 import re
 import sys
 
-SOURCE_FOLDERS = ["workflow", "camera", "calibration", "console", "restore"]
+SOURCE_FOLDERS = ["workflow", "session", "camera", "calibration", "console", "restore"]
 TRANSCRIPTS = ["tests/transcripts/cases/*/stdout", "tests/restore/cases/*/stdout"]
 PLACEHOLDERS = {"<number>": "%d", "<file>": "%s", "<folder>": "%s", "<PON>": "%s",
                 "<function>": "%s", "<reason>": "%s"}

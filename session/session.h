@@ -1,0 +1,46 @@
+// What both tools do at start and with a camera: the camera library and its
+// configuration record, the banner, connecting with the retry-or-quit prompt,
+// identification, a firmware load with its reboot, and the wait that ends a run.
+#ifndef SESSION_SESSION_H
+#define SESSION_SESSION_H
+
+#include "camera/KvxQ713.h"
+#include "camera/identification.h"
+
+/// The release both tools show in their banners (the packages' version too).
+constexpr int TOOL_VERSION[3] = {1, 2, 0};
+
+/// The tool whose banner a run shows.
+enum class Tool { Update, Restore };
+
+/// The reboot prompt after the patch is loaded.
+constexpr char FIRST_REBOOT[] =
+    "Now please reboot the camera and press <return> when it is up again.";
+/// The reboot prompt after firmware 2.3.1 is loaded.
+constexpr char FINAL_REBOOT[] =
+    "Now please reboot the camera and press <return> when it is up again (note the blinking "
+    "LEDs).";
+
+/// Readies the camera library (on Windows, loads KvxQ713.dll); false, its failure told, if not.
+bool startLibrary();
+
+/// Fills the run's configuration record and shows the banner; the record, for every connection.
+KvxConfig* startSession(Tool tool);
+
+/// Opens a connection, asking after each failure whether to retry; false when the user gives up.
+bool connectCamera(KvxConfig* config, KvxHandle* handle);
+
+/// Reads and shows the connected camera's identity; false, its failure told, when it cannot.
+bool identifyCamera(KvxHandle handle, VersionInfo* info);
+
+/// Connects and identifies the camera, between separators; false when the run must end.
+bool openCamera(KvxConfig* config, KvxHandle* handle, VersionInfo* info);
+
+/// Loads fileName, closes, has rebootMessage answered and reconnects; false when the run must end.
+bool loadAndReboot(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* fileName,
+                   const char* rebootMessage);
+
+/// Prints "Hit <return> to quit." and reads one character: how a run that must end closes.
+void waitToQuit();
+
+#endif

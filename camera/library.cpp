@@ -8,7 +8,6 @@
 
 #include "camera/KvxQ713.h"
 #include "console/console.h"
-#include "session/session.h"
 
 namespace {
 
@@ -141,8 +140,9 @@ void sayNoLibrary(int folderUnits) {
 
 void sayOtherArchitecture() {
     char zip[64];
-    snprintf(zip, sizeof zip, "q713-update-%d.%d.%d-%s.zip", TOOL_VERSION[0], TOOL_VERSION[1],
-             TOOL_VERSION[2], OTHER_ZIP);
+    // Named as packaging/CMakeLists.txt names it, with the build's version.
+    snprintf(zip, sizeof zip, "q713-update-%d.%d.%d-%s.zip", Q713_VERSION_MAJOR, Q713_VERSION_MINOR,
+             Q713_VERSION_PATCH, OTHER_ZIP);
     say("%s", OTHER_ARCHITECTURE);
     say("Unpack %s into the folder of this tool and use its tools instead.\n", zip);
 }

@@ -7,8 +7,8 @@
 #include "camera/KvxQ713.h"
 #include "camera/identification.h"
 
-/// The release both tools show in their banners (the packages' version too).
-constexpr int TOOL_VERSION[3] = {1, 2, 0};
+/// The release both tools show in their banners: project(VERSION) in CMakeLists.txt.
+constexpr int TOOL_VERSION[3] = {Q713_VERSION_MAJOR, Q713_VERSION_MINOR, Q713_VERSION_PATCH};
 
 /// The tool whose banner a run shows.
 enum class Tool { Update, Restore };

@@ -15,9 +15,12 @@ files=$(ls camera/*.cpp calibration/*.cpp console/*.cpp session/*.cpp workflow/*
 # .clang-tidy makes every warning an error, so a finding fails its file.
 status=0
 printf '%s\n' $files | grep -vx $windows_only | xargs -P 2 -n 1 "$tidy" -p build/default --quiet >"$log" 2>&1 || status=1
+# It takes the version from the build, as the other files do.
+versions=$(grep -o -- '-DQ713_VERSION_[A-Z]*=[0-9]*' build/default/compile_commands.json | sort -u)
 for target in x86_64-w64-mingw32 i686-w64-mingw32; do
     if [ -d /usr/$target/include ]; then
-        "$tidy" --quiet $windows_only -- --target=$target -std=c++17 -I. >>"$log" 2>&1 || status=1
+        "$tidy" --quiet $windows_only -- --target=$target -std=c++17 -I. $versions >>"$log" 2>&1 ||
+            status=1
     else
         echo "clang-tidy: $windows_only not checked for $target (no mingw-w64 headers)"
     fi

@@ -2,6 +2,7 @@
 #include "calibration/registers.h"
 
 #include "console/console.h"
+#include "console/table_format.h"
 
 namespace {
 
@@ -58,8 +59,8 @@ bool isRegisterValueEmpty(const RegisterTable& table, int32_t address) {
 }
 
 void printRegisterValues(const RegisterTable& table) {
-    say("Register values:\n");
+    say("%s", TABLE_HEADING);
     for (const RegisterEntry& row : table) {
-        say("\taddress = %d, data = %d.\n", row.address, row.value);
+        say(TABLE_ROW, row.address, row.value);
     }
 }

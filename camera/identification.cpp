@@ -3,6 +3,7 @@
 #include "camera/identification.h"
 
 #include "console/console.h"
+#include "console/table_format.h"
 
 namespace {
 
@@ -64,8 +65,8 @@ int readVersionInfo(KvxHandle handle, VersionInfo* info) {
     info->serial = bits(serialReg, 0, 0xFFFFF);
     info->ponIndex = bits(serialReg, 20, 0xFFF);
 
-    say("PON: %s\n", ponText(info->ponIndex));
-    say("Serial: %d\n", info->serial);
+    say(PON_LINE, ponText(info->ponIndex));
+    say(SERIAL_LINE, info->serial);
     // BCD digits printed in hexadecimal read as the decimal date.
     say("Release date: %x.%x.%x\n", static_cast<unsigned>(info->day),
         static_cast<unsigned>(info->month), static_cast<unsigned>(info->year));

@@ -1,5 +1,5 @@
-// Reads the tables the update tool printed ("Register values:" and fourteen
-// rows) out of a saved console text, with the camera each belongs to.
+// Reads the tables the update tool printed (a heading and fourteen rows) out
+// of a saved console text, with the camera each belongs to.
 #include "restore/transcript.h"
 
 #include <sys/stat.h>
@@ -9,18 +9,13 @@
 #include <cstring>
 
 #include "console/console.h"
+#include "console/table_format.h"
 
 namespace {
 
 // Every line the update tool prints is far shorter.
 constexpr int LINE_SIZE = 256;
 constexpr int NO_TABLE = -1;
-
-constexpr char HEADING[] = "Register values:";
-constexpr char PON_PREFIX[] = "PON: ";
-constexpr char SERIAL_PREFIX[] = "Serial: ";
-constexpr char ADDRESS_PREFIX[] = "address = ";
-constexpr char DATA_PREFIX[] = ", data = ";
 
 struct Line {
     char buffer[LINE_SIZE];
@@ -89,15 +84,6 @@ bool readLine(std::FILE* file, Line* line) {
     return true;
 }
 
-bool skipPrefix(const char** text, const char* prefix) {
-    size_t length = std::strlen(prefix);
-    if (std::strncmp(*text, prefix, length) != 0) {
-        return false;
-    }
-    *text += length;
-    return true;
-}
-
 // A signed decimal as the update tool prints one with %d.
 bool parseNumber(const char** text, int32_t* value) {
     const char* p = *text;
@@ -122,6 +108,49 @@ bool parseNumber(const char** text, int32_t* value) {
     *value = static_cast<int32_t>(signedValue);
     *text = p;
     return true;
+}
+
+// A line read against the format the update tool printed it with
+// (console/table_format.h): the format's own text must be there exactly, %d
+// is a number as parseNumber reads it, %s the rest of the line. A line is read
+// without its indentation and line end, so the format's are left out.
+struct Match {
+    const char* text;
+    const char* format;
+};
+
+Match startMatch(const char* text, const char* format) {
+    while (*format == '\t' || *format == ' ') {
+        ++format;
+    }
+    return {text, format};
+}
+
+// The format's text up to its next field or line end.
+bool matchText(Match& match) {
+    const char* text = match.text;
+    const char* format = match.format;
+    for (; *format != '%' && *format != '\n' && *format != '\0'; ++format, ++text) {
+        if (*text != *format) {
+            return false;
+        }
+    }
+    match.text = text;
+    match.format = format;
+    return true;
+}
+
+bool matchNumber(Match& match, int32_t* value) {
+    if (std::strncmp(match.format, "%d", 2) != 0 || !parseNumber(&match.text, value)) {
+        return false;
+    }
+    match.format += 2;
+    return true;
+}
+
+// The rest of the format's text, and the line ends with it.
+bool matchEnd(Match& match) {
+    return matchText(match) && *match.format != '%' && *match.text == '\0';
 }
 
 void fault(Reader& reader, int lineNumber, const char* what) {
@@ -153,8 +182,8 @@ void finishTable(Reader& reader) {
 
 // False when the line is no row at all: the table was cut short there.
 bool readRow(Reader& reader, const Line& line) {
-    const char* p = line.text;
-    if (!skipPrefix(&p, ADDRESS_PREFIX)) {
+    Match row = startMatch(line.text, TABLE_ROW);
+    if (!matchText(row)) {
         char what[80];
         std::snprintf(what, sizeof what, "table cut short: the row for address %d expected here.",
                       reader.table[reader.row].address);
@@ -165,15 +194,14 @@ bool readRow(Reader& reader, const Line& line) {
     int32_t address = 0;
     int32_t value = 0;
     int32_t expected = reader.table[reader.row].address;
-    if (!parseNumber(&p, &address)) {
+    if (!matchNumber(row, &address)) {
         fault(reader, line.number, "the address does not parse.");
     } else if (address != expected) {
         char what[80];
         std::snprintf(what, sizeof what, "address %d out of order: address %d expected here.",
                       address, expected);
         fault(reader, line.number, what);
-    } else if (line.garbled || !skipPrefix(&p, DATA_PREFIX) || !parseNumber(&p, &value) ||
-               std::strcmp(p, ".") != 0) {
+    } else if (line.garbled || !matchText(row) || !matchNumber(row, &value) || !matchEnd(row)) {
         fault(reader, line.number, "the data value does not parse.");
     } else {
         setRegisterValue(reader.table, address, value);
@@ -189,15 +217,17 @@ bool readRow(Reader& reader, const Line& line) {
 
 // The identity belongs to the next table only: a PON line starts a new one.
 void readIdentity(Reader& reader, const Line& line) {
-    const char* p = line.text;
-    if (skipPrefix(&p, PON_PREFIX)) {
+    Match pon = startMatch(line.text, PON_LINE);
+    Match serial = startMatch(line.text, SERIAL_LINE);
+    if (matchText(pon)) {
         reader.ponSeen = true;
         reader.serialSeen = false;
-        bool fits = !line.garbled && std::strlen(p) < sizeof reader.identity.pon;
-        // An empty PON is never a camera's, so a cut one cannot match.
-        std::snprintf(reader.identity.pon, sizeof reader.identity.pon, "%s", fits ? p : "");
-    } else if (skipPrefix(&p, SERIAL_PREFIX)) {
-        if (line.garbled || !parseNumber(&p, &reader.identity.serial) || *p != '\0') {
+        // The rest of the line is the PON. An empty one is never a camera's,
+        // so a cut one cannot match.
+        bool fits = !line.garbled && std::strlen(pon.text) < sizeof reader.identity.pon;
+        std::snprintf(reader.identity.pon, sizeof reader.identity.pon, "%s", fits ? pon.text : "");
+    } else if (matchText(serial)) {
+        if (line.garbled || !matchNumber(serial, &reader.identity.serial) || !matchEnd(serial)) {
             fault(reader, line.number, "the serial number does not parse.");
             reader.serialSeen = false;
             return;
@@ -220,7 +250,8 @@ void readTranscriptLine(Reader& reader, const Line& line) {
     if (reader.row != NO_TABLE && readRow(reader, line)) {
         return;
     }
-    if (!line.garbled && std::strcmp(line.text, HEADING) == 0) {
+    Match heading = startMatch(line.text, TABLE_HEADING);
+    if (!line.garbled && matchEnd(heading)) {
         startTable(reader, line);
     } else {
         readIdentity(reader, line);

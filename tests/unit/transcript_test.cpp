@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "camera/identification.h"
+#include "tests/fake/fake_camera.h"
 #include "tests/unit/dialogue.h"
 
 namespace {
@@ -92,6 +94,34 @@ TEST(TranscriptCamera, TwoDifferentTablesOfOneIdentityAreNamedByTheirLines) {
     EXPECT_TRUE(differing.scan.valid);
     EXPECT_EQ(differing.scan.differingLines[0], 43);
     EXPECT_EQ(differing.scan.differingLines[1], 62);
+}
+
+// The printer and the reader share their formats; this holds them to one
+// another: what the update tool prints, q713-restore reads back as it was.
+TEST(TranscriptFormat, TheUpdateToolsIdentityAndTableReadBackUnchanged) {
+    fake::reset();
+    fake::setRegister(1, (1u << 20) | 1001);  // 410-3105-1, serial 1001
+    fake::setRegister(2, 0x14112013);
+    fake::setRegister(56, 2u << 11);
+    RegisterTable printed;
+    initProtectedRegisters(printed);
+    const int32_t values[PROTECTED_REGISTER_COUNT] = {
+        -2147483647 - 1, 2147483647, -1,     0,       1,         26, 4096, -25,
+        32767,           99,         100000, -100000, 123456789, -2};
+    for (int i = 0; i < PROTECTED_REGISTER_COUNT; ++i) {
+        printed[i].value = values[i];
+    }
+    testing::internal::CaptureStdout();
+    VersionInfo info{};
+    EXPECT_EQ(readVersionInfo(nullptr, &info), 0);
+    printRegisterValues(printed);
+    Scanned read = scan(testing::internal::GetCapturedStdout());
+    EXPECT_EQ(read.errors, "");
+    ASSERT_TRUE(read.scan.matched);
+    for (int i = 0; i < PROTECTED_REGISTER_COUNT; ++i) {
+        EXPECT_EQ(read.scan.match[i].address, printed[i].address);
+        EXPECT_EQ(read.scan.match[i].value, printed[i].value) << "address " << printed[i].address;
+    }
 }
 
 TEST(TranscriptNumbers, ThirtyTwoBitValuesReadAndNothingBeyond) {

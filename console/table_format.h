@@ -1,0 +1,14 @@
+// The lines that keep a camera's calibration in the console text: the update
+// tool prints them and q713-restore reads them back, both with these formats.
+#ifndef CONSOLE_TABLE_FORMAT_H
+#define CONSOLE_TABLE_FORMAT_H
+
+/// The identity lines that name the camera of the next table.
+constexpr char PON_LINE[] = "PON: %s\n";
+constexpr char SERIAL_LINE[] = "Serial: %d\n";
+
+/// The table's heading and each of its rows.
+constexpr char TABLE_HEADING[] = "Register values:\n";
+constexpr char TABLE_ROW[] = "\taddress = %d, data = %d.\n";
+
+#endif

@@ -1,8 +1,9 @@
 #!/bin/sh
 # Measures complete path A and path B updates on the simulated camera: library
 # calls against the intended sequence, instructions and heap allocations against
-# a printf-only baseline, and the sizes of the binaries. Exits 1 when a figure
-# misses its target. Needs valgrind and a C compiler; builds the default preset.
+# a printf-only baseline, and the sizes of the binaries (the Windows exes of the
+# windows and windows-x86 builds when present). Exits 1 when a figure misses
+# its target. Needs valgrind and a C compiler; builds the default preset.
 # The runs are the transcript cases path_a_full and path_b_full, and the calls
 # their committed traces hold are the intended sequence.
 #
@@ -114,18 +115,29 @@ for path in a b; do
     echo "    the rest                  $heap_rest (stdio's buffers; target: no more than the baseline's): $(verdict "$heap_rest" "$heap_base")"
 done
 
-unstripped=$(wc -c <"$tool")
-strip -o "$work/q713-update.stripped" "$tool"
-stripped=$(wc -c <"$work/q713-update.stripped")
-echo "Linux q713-update: $unstripped bytes, $stripped stripped"
-exe=build/windows/q713-update.exe
-if [ -f "$exe" ]; then
-    size=$(wc -c <"$exe")
-    echo "Windows q713-update.exe: $size bytes, $((size / 1024)) KiB (target <= 300 KiB): $(verdict "$size" $((300 * 1024)))"
-    at_most "$size" $((300 * 1024)) || missed="$missed windows-size"
-else
-    echo "Windows q713-update.exe: not built"
-fi
+# The sizes of the binaries: the Linux tools, and the Windows exes of the
+# builds present in the build folder and stripped, as the zips ship them.
+for name in q713-update q713-restore; do
+    strip -o "$work/$name.stripped" "$build/$name"
+    echo "Linux $name: $(wc -c <"$build/$name") bytes, $(wc -c <"$work/$name.stripped") stripped"
+done
+for preset in windows windows-x86; do
+    case $preset in
+    windows) strip=x86_64-w64-mingw32-strip ;;
+    *) strip=i686-w64-mingw32-strip ;;
+    esac
+    for name in q713-update q713-restore; do
+        exe=build/$preset/$name.exe
+        if [ ! -f "$exe" ]; then
+            echo "$preset $name.exe: not built (cmake --build --preset $preset)"
+            continue
+        fi
+        "$strip" -o "$work/$preset-$name.exe" "$exe"
+        shipped=$(wc -c <"$work/$preset-$name.exe")
+        echo "$preset $name.exe: $(wc -c <"$exe") bytes, $shipped stripped (target <= 65536): $(verdict "$shipped" 65536)"
+        at_most "$shipped" 65536 || missed="$missed size-$preset-$name"
+    done
+done
 
 if [ -n "$missed" ]; then
     echo "missed:$missed"

@@ -42,7 +42,7 @@ for target in $targets; do
     for file in fuzz/corpus/$target/* fuzz/regressions/$target/*; do
         [ -f "$file" ] || continue
         case $file in
-        *.hex) grep -v '^#' "$file" | /usr/bin/python3 -c 'import sys
+        *.hex) grep -v '^#' "$file" | python3 -c 'import sys
 sys.stdout.buffer.write(bytes.fromhex(sys.stdin.read()))' >"$seeds/$(basename "$file" .hex)" ;;
         *) cp "$file" "$seeds/" ;;
         esac

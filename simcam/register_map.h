@@ -5,12 +5,8 @@
 
 #include <stdint.h>
 
-// Lets GCC and clang check the formats of printf-like functions.
-#if defined(__GNUC__)
+// Lets the compiler check the formats of printf-like functions.
 #define SIMCAM_PRINTF_LIKE(f, a) __attribute__((format(printf, f, a)))
-#else
-#define SIMCAM_PRINTF_LIKE(f, a)
-#endif
 
 constexpr uint32_t kRegisterCount = 1024;
 constexpr uint32_t kRegIdentity = 1;

@@ -5,7 +5,7 @@
 # usage: tools/tidy.sh   (CLANG_TIDY names another clang-tidy binary)
 set -eu
 cd "$(dirname "$0")/.."
-tidy=${CLANG_TIDY:-$(command -v clang-tidy-14 || command -v clang-tidy || echo clang-tidy)}
+tidy=${CLANG_TIDY:-clang-tidy}
 # Configuring writes build/default/compile_commands.json.
 cmake --preset default >/dev/null
 log=build/default/clang-tidy.log

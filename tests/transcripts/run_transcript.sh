@@ -18,7 +18,9 @@
 # Under wine the layout is a technician's: the exe finds KvxQ713.dll beside
 # itself (both sit in the build folder; the loader looks in the exe's folder
 # first), the firmware images in the working folder. No WINEPATH, no copies.
+# Q713_PYTHON names the Python 3 for the Windows mode's line ends (default python3).
 set -u
+python=${Q713_PYTHON:-python3}
 record= windows= crlf_input=
 [ "$1" = --record ] && record=1 && shift
 [ "$1" = --windows ] && windows=1 && shift
@@ -43,7 +45,7 @@ done >"$work/camera.txt" || exit 1
 input=/dev/null
 [ -f "$case_dir/input" ] && input=$case_dir/input
 if [ -n "$crlf_input" ]; then
-    /usr/bin/python3 -c 'import re, sys
+    "$python" -c 'import re, sys
 sys.stdout.buffer.write(re.sub(rb"\r?\n", b"\r\n", sys.stdin.buffer.read()))' \
         <"$input" >"$work/input.crlf" || exit 1
     input=$work/input.crlf
@@ -58,7 +60,7 @@ status=$?
 # Only the pair CR LF: the tool's own lone CR must survive, also as the last byte.
 normalise() {
     if [ -n "$windows" ]; then
-        /usr/bin/python3 -c 'import sys
+        "$python" -c 'import sys
 sys.stdout.buffer.write(sys.stdin.buffer.read().replace(b"\r\n", b"\n"))'
     else
         cat

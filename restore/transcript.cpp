@@ -271,7 +271,17 @@ struct FileFacts {
 
 #ifdef _WIN32
 
-FileFacts factsOf(const struct _stat64& st) {
+using FileStatus = struct _stat64;
+
+int statusOfPath(const char* path, FileStatus* st) {
+    return _stat64(path, st);
+}
+
+int statusOfFile(std::FILE* file, FileStatus* st) {
+    return _fstat64(_fileno(file), st);
+}
+
+FileFacts factsOf(const FileStatus& st) {
     return {(st.st_mode & _S_IFMT) == _S_IFREG,
             (st.st_mode & _S_IFMT) == _S_IFDIR,
             (st.st_mode & _S_IFMT) == _S_IFIFO,
@@ -281,36 +291,30 @@ FileFacts factsOf(const struct _stat64& st) {
             0};
 }
 
-bool factsOfPath(const char* path, FileFacts* facts) {
-    struct _stat64 st {};
-    if (_stat64(path, &st) != 0) {
-        return false;
-    }
-    *facts = factsOf(st);
-    return true;
-}
-
-bool factsOfFile(std::FILE* file, FileFacts* facts) {
-    struct _stat64 st {};
-    if (_fstat64(_fileno(file), &st) != 0) {
-        return false;
-    }
-    *facts = factsOf(st);
-    return true;
-}
-
 #else
 
-FileFacts factsOf(const struct stat& st) {
+using FileStatus = struct stat;
+
+int statusOfPath(const char* path, FileStatus* st) {
+    return stat(path, st);
+}
+
+int statusOfFile(std::FILE* file, FileStatus* st) {
+    return fstat(fileno(file), st);
+}
+
+FileFacts factsOf(const FileStatus& st) {
     return {S_ISREG(st.st_mode),  S_ISDIR(st.st_mode),
             S_ISFIFO(st.st_mode), S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode),
             st.st_size,           st.st_mtim.tv_sec,
             st.st_mtim.tv_nsec};
 }
 
+#endif
+
 bool factsOfPath(const char* path, FileFacts* facts) {
-    struct stat st {};
-    if (stat(path, &st) != 0) {
+    FileStatus st{};
+    if (statusOfPath(path, &st) != 0) {
         return false;
     }
     *facts = factsOf(st);
@@ -318,15 +322,13 @@ bool factsOfPath(const char* path, FileFacts* facts) {
 }
 
 bool factsOfFile(std::FILE* file, FileFacts* facts) {
-    struct stat st {};
-    if (fstat(fileno(file), &st) != 0) {
+    FileStatus st{};
+    if (statusOfFile(file, &st) != 0) {
         return false;
     }
     *facts = factsOf(st);
     return true;
 }
-
-#endif
 
 // True when the file is one a transcript may be; otherwise says what it is.
 bool acceptable(const char* path, const FileFacts& facts) {

@@ -68,6 +68,10 @@ bool resetRegisterMap(KvxHandle handle) {
                                     "Register map successfully reset.\n"});
 }
 
+bool allWrittenBack(const WriteBackSteps& steps) {
+    return steps.written && steps.saved && steps.reset;
+}
+
 WriteBackSteps writeBackCalibration(KvxHandle handle, const RegisterTable& table) {
     // Cut in the middle, the camera would keep a calibration half written.
     holdInterrupts();

@@ -26,6 +26,9 @@ struct WriteBackSteps {
     bool reset;
 };
 
+/// True when all three steps succeeded: only then does the flash hold the table.
+bool allWrittenBack(const WriteBackSteps& steps);
+
 /// Writes the table, stores it in flash and resets the register map: all
 /// three run, in this order, and an interrupt is held back until the last
 /// returns (see stopRequested).

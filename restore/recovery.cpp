@@ -55,7 +55,7 @@ int verify(KvxHandle* handle, const RegisterTable& table, const WriteBackSteps& 
     if (!steps.reset) {
         say("Step failed: resetting the register map.\n");
     }
-    if (!steps.written || !steps.saved || !steps.reset) {
+    if (!allWrittenBack(steps)) {
         say("The values may be lost when the camera restarts: run q713-restore again with "
             "the same file.\n");
         return -1;

@@ -39,7 +39,7 @@ UpdateOutcome writeBackAndIdentify(KvxHandle& kvxHandle, const RegisterTable& ta
         // The plan goes on to show the new firmware, but without all three
         // the values may be lost: a failed save followed by a reset reloads
         // the registers from the empty flash.
-        writtenBack = steps.written && steps.saved && steps.reset;
+        writtenBack = allWrittenBack(steps);
     } else {
         say("No register data to be written.\n");
     }

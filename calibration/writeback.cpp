@@ -73,9 +73,12 @@ bool allWrittenBack(const WriteBackSteps& steps) {
 }
 
 WriteBackSteps writeBackCalibration(KvxHandle handle, const RegisterTable& table) {
-    // Cut in the middle, the camera would keep a calibration half written.
-    holdInterrupts();
+    // Cut in the middle, the camera would keep a calibration half written;
+    // and none begins once the run is to stop (the caller tells that).
     WriteBackSteps steps{};
+    if (!holdInterrupts()) {
+        return steps;
+    }
     steps.written = writeProtectedRegisters(handle, table);
     steps.saved = saveProtectedRegisters(handle);
     steps.reset = resetRegisterMap(handle);

@@ -12,9 +12,12 @@ constexpr int32_t FILE_NOT_FOUND = -1;
 }
 
 bool loadFirmware(KvxHandle handle, const char* fileName) {
+    // A load cut in half could leave the camera without a working firmware;
+    // and none begins once the run is to stop (the caller tells that).
+    if (!holdInterrupts()) {
+        return false;
+    }
     say("Loading firmware \"%s\" ...\n", fileName);
-    // A load cut in half could leave the camera without a working firmware.
-    holdInterrupts();
     int32_t status =
         KVXfirmwareUpdate(handle, reinterpret_cast<const uint8_t*>(fileName), printProgress);
     releaseInterrupts();

@@ -194,6 +194,9 @@ int32_t callLoaded(Function function, Args... args) {
     return reinterpret_cast<int32_t (*)(Args...)>(cdeclFunctions[function])(args...);
 }
 
+// The loaded DLL is the training package's simulated camera.
+bool simulated = false;
+
 // A __stdcall library calls its progress callback as __stdcall: this one hands
 // each call on to the tool's callback of the load under way.
 KvxProgressCallback toolProgress;
@@ -238,7 +241,12 @@ bool loadCameraLibrary() {
             return false;
         }
     }
+    simulated = GetProcAddress(library, "q713SimulatedCamera") != nullptr;
     return true;
+}
+
+bool simulatedCameraLibrary() {
+    return simulated;
 }
 
 int32_t KVXinitConfig(KvxConfig* config) {

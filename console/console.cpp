@@ -5,16 +5,34 @@
 #include <cstdio>
 
 #include "console/terminal.h"
+#include "console/window.h"
 
 namespace {
 
 // The printed lines are the technician's only record of the calibration.
 bool writeFailed = false;
+// The run's last words were answered: a "Hit <return>" read its key.
+bool endingAnswered = false;
+// "Stopped at the user's request." is on the console.
+bool stopTold = false;
 
 void discardRestOfLine(int c) {
     while (c != '\n' && c != EOF) {
         c = std::getchar();
     }
+}
+
+// One character typed after the prompt; EOF also when an interrupt is waiting
+// to end the run, as nothing may be answered then.
+int readAnswer() {
+    discardTypedAhead();
+    int c = interruptHeldBack() ? EOF : std::getchar();
+    if (interruptHeldBack()) {
+        // Ctrl-C took the place of the return that ends the prompt's line.
+        say("\n");
+        return EOF;
+    }
+    return c;
 }
 
 }  // namespace
@@ -23,6 +41,9 @@ void startConsole() {
     // Nothing printed would reach the technician, the table included.
     writeFailed = openClosedStandardStreams();
     prepareTerminal();
+    prepareConsoleWindow();
+    endingAnswered = false;
+    stopTold = false;
 }
 
 void say(const char* format, ...) {
@@ -33,6 +54,7 @@ void say(const char* format, ...) {
     if (std::fflush(stdout) != 0 || !printed) {
         writeFailed = true;
     }
+    endingAnswered = false;
 }
 
 void sayError(const char* format, ...) {
@@ -50,20 +72,22 @@ bool stopRequested() {
     if (!interruptHeldBack()) {
         return false;
     }
-    say("Stopped at the user's request.\n");
+    if (!stopTold) {
+        say("Stopped at the user's request.\n");
+        stopTold = true;
+    }
     return true;
 }
 
 bool waitForReturn(const char* message) {
     say("%s", message);
-    discardTypedAhead();
-    return std::getchar() != EOF;
+    endingAnswered = readAnswer() != EOF;
+    return endingAnswered;
 }
 
 bool waitForLine(const char* message) {
     say("%s", message);
-    discardTypedAhead();
-    int c = std::getchar();
+    int c = readAnswer();
     if (c == EOF) {
         return false;
     }
@@ -73,8 +97,7 @@ bool waitForLine(const char* message) {
 }
 
 char readChoice() {
-    discardTypedAhead();
-    int c = std::getchar();
+    int c = readAnswer();
     if (c == EOF) {
         return 'q';  // nobody is left to answer: quitting is the only safe reading
     }
@@ -82,4 +105,22 @@ char readChoice() {
     // pipe answer later prompts.
     discardRestOfLine(c);
     return static_cast<char>(c);
+}
+
+int closeConsole(int status, bool userQuit) {
+    unguardConsoleWindow();
+    // An interrupt that no held step has told yet, such as Ctrl-C at a
+    // prompt in a window of the tool's own.
+    if (stopRequested()) {
+        status = -1;
+        userQuit = false;
+    }
+    if (!userQuit && !endingAnswered && ownsConsoleWindow()) {
+        // The window closes with the tool and takes its text, the table too.
+        say("Hit <return> to close this window.\n");
+        discardTypedAhead();
+        std::clearerr(stdin);  // a read the interrupt cut short
+        std::getchar();
+    }
+    return status;
 }

@@ -38,4 +38,10 @@ bool waitForLine(const char* message);
 /// line, newline included; end of input reads as 'q'.
 char readChoice();
 
+/// Ends a run with status: tells an interrupt not yet told (the status is
+/// then -1), gives the console window back, and in a window of the tool's own
+/// waits for return unless the run ended on an answered prompt or userQuit;
+/// the exit status. Call last, from the entry point.
+int closeConsole(int status, bool userQuit);
+
 #endif

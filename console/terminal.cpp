@@ -2,6 +2,8 @@
 // Windows console side by side.
 #include "console/terminal.h"
 
+#include "console/window.h"
+
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -28,10 +30,19 @@ std::atomic<bool> heldBack{false};
 #ifdef _WIN32
 
 BOOL WINAPI onConsoleEvent(DWORD event) {
-    if (!holding) {
+    bool keyed = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+    if (!holding && !(keyed && ownsConsoleWindow())) {
         // Windows' own status for a process ended by Ctrl-C; the default
         // handler of some consoles ends it with 0, a successful quit.
         ExitProcess(CONTROL_C_EXIT);
+    }
+    if (!holding) {
+        // A window of its own would vanish with the table in it: the run
+        // ends through its prompts instead, and a prompt waiting for a key
+        // gives up its read (where Windows lets a console read be cancelled).
+        heldBack = true;
+        CancelIoEx(GetStdHandle(STD_INPUT_HANDLE), nullptr);
+        return TRUE;
     }
     heldBack = true;
     // Windows ends the process soon after this returns for a closed window,
@@ -141,14 +152,19 @@ void discardTypedAhead() {
 #endif
 }
 
-void holdInterrupts() {
+bool holdInterrupts() {
+    if (heldBack) {
+        return false;
+    }
     holding = true;
+    guardConsoleWindow();
 #ifndef _WIN32
     // Blocked on this thread, so no system call inside the camera library is
     // interrupted; a thread of the library's own still reaches onSignal.
     sigset_t set = interruptSet();
     sigprocmask(SIG_BLOCK, &set, nullptr);
 #endif
+    return true;
 }
 
 void releaseInterrupts() {
@@ -157,6 +173,7 @@ void releaseInterrupts() {
     sigset_t set = interruptSet();
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
 #endif
+    unguardConsoleWindow();
     holding = false;
 }
 

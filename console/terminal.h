@@ -17,15 +17,19 @@ void prepareTerminal();
 void discardTypedAhead();
 
 /// From now on an interrupt is only remembered, so that it cannot cut a
-/// change of the camera in half.
+/// change of the camera in half, and the console window is guarded
+/// (console/window.h); false, holding nothing, when an interrupt is already
+/// waiting to end the run: then the change must not begin.
 /// REQUIRES: not already holding.
-void holdInterrupts();
+bool holdInterrupts();
 
-/// Interrupts end the tool at once again; one that arrived while held stays
-/// remembered.
+/// Interrupts end the tool at once again and the window is as it was; one
+/// that arrived while held stays remembered.
 void releaseInterrupts();
 
-/// True when an interrupt arrived while interrupts were held back.
+/// True when an interrupt arrived while interrupts were held back, or, in a
+/// console window of the tool's own, at any time: there it ends the run
+/// through the window's wait instead of closing the window at once.
 bool interruptHeldBack();
 
 #endif

@@ -9,7 +9,7 @@ int main(int argc, char** argv) {
         sayError(
             "usage: q713-restore TRANSCRIPT (a text file with the console text of "
             "q713-update)\n");
-        return -1;
+        return closeConsole(-1, false);
     }
-    return runRestore(argv[1]);
+    return closeConsole(runRestore(argv[1]), false);
 }

@@ -68,6 +68,10 @@ bool startLibrary() {
 KvxConfig* startSession(Tool tool) {
     KVXinitConfig(&configRecord.config);
     printBanner(tool);
+    // Standard error, so the console text of a practice run reads as a real one.
+    if (simulatedCameraLibrary()) {
+        sayError("Training: simulated camera library, no real camera is changed.\n");
+    }
     return &configRecord.config;
 }
 

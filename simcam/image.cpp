@@ -5,10 +5,21 @@
 #include <stdio.h>
 #include <string.h>
 
+// Files of its own: a training folder never holds a file under the maker's
+// names that could be mistaken for, or loaded as, a real image.
 const KnownImage kKnownImages[2] = {
-    {"20151028_Lumivor-Q713_v2.3.1.bin", kFirmware231},
-    {"20140827_Lumivor-Q713_v0.0.0_patch.bin", kFirmwarePatch},
+    {"20151028_Lumivor-Q713_v2.3.1.bin", "training-firmware-2.3.1.bin", kFirmware231},
+    {"20140827_Lumivor-Q713_v0.0.0_patch.bin", "training-patch-0.0.0.bin", kFirmwarePatch},
 };
+
+const char* imageFileFor(const char* name) {
+    for (const KnownImage& known : kKnownImages) {
+        if (strcmp(name, known.makerName) == 0) {
+            return known.fileName;
+        }
+    }
+    return name;
+}
 
 namespace {
 

@@ -22,12 +22,17 @@ enum ImageStatus {
 };
 
 struct KnownImage {
-    const char* fileName;
+    const char* makerName;  // the bare name the tools hand the library
+    const char* fileName;   // the file the simulated library reads for it
     FirmwareId id;
 };
 
 /// The two images mkfirmware writes: 2.3.1 and the patch.
 extern const KnownImage kKnownImages[2];
+
+/// The file the simulated library loads for name: its own file for one of the
+/// maker's bare names, name itself otherwise.
+const char* imageFileFor(const char* name);
 
 /// Reads "M.m.n" within 0..31.0..31.0..63 into a register 56 word.
 bool parseVersion(const char* text, uint32_t* word);

@@ -116,3 +116,8 @@ int32_t KVX_CALL KVXfirmwareUpdate(KvxHandle handle, const uint8_t* filename,
     traceFileName(name);
     return traceResult("", status);
 }
+
+// Tells the tools they are practising: the maker's library has no such function.
+extern "C" KVX_API int32_t q713SimulatedCamera(void) {
+    return 1;
+}

@@ -474,7 +474,7 @@ int32_t simLoadFirmware(KvxHandle handle, const char* fileName, KvxProgressCallb
         return kStatusNotConnected;
     }
     size_t size = 0;
-    const char* problem = readFile(fileName, &size);
+    const char* problem = readFile(imageFileFor(fileName), &size);
     FirmwareId image = {0, 0};
     if (problem == kNoSuchFile) {
         return kStatusNoSuchFile;

@@ -1,6 +1,9 @@
 // Entry point of q713-update; command-line arguments are ignored.
+#include "console/console.h"
 #include "workflow/mainloop.h"
 
 int main() {
-    return runMainLoop();
+    int status = runMainLoop();
+    // 0 only when the technician quit after a completed update.
+    return closeConsole(status, status == 0);
 }

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "camera/KvxQ713.h"
+#include "tests/fake/fake_console.h"
 
 namespace {
 
@@ -13,6 +14,7 @@ std::map<uint32_t, uint32_t> registers;
 std::map<uint32_t, int32_t> readFailures;
 std::map<uint32_t, int32_t> writeFailures;
 std::vector<std::string> callLog;
+std::vector<std::string> guardedLog;
 int openFailuresLeft = 0;
 int32_t openFailure = 0;
 int32_t firmwareStatus = 0;
@@ -25,6 +27,14 @@ int writesMade = 0;
 void maybeInterrupt(int write) {
     if (write == interruptedWrite) {
         std::raise(interruptSignal);
+    }
+}
+
+// Quick-edit off tells that a held step's guard is on the console.
+void logCall(const std::string& call) {
+    callLog.push_back(call);
+    if ((fake::inputMode() & 0x40) == 0) {
+        guardedLog.push_back(call);
     }
 }
 
@@ -48,6 +58,7 @@ void reset() {
     readFailures.clear();
     writeFailures.clear();
     callLog.clear();
+    guardedLog.clear();
     openFailuresLeft = 0;
     firmwareStatus = 0;
     firmwareReports = 5;
@@ -90,6 +101,10 @@ const std::vector<std::string>& calls() {
     return callLog;
 }
 
+const std::vector<std::string>& callsWhileGuarded() {
+    return guardedLog;
+}
+
 bool wasRead(uint32_t address) {
     for (const std::string& call : callLog) {
         if (call == "read " + std::to_string(address)) {
@@ -113,12 +128,12 @@ extern "C" {
 
 int32_t KVXinitConfig(KvxConfig* config) {
     *config = KvxConfig{};
-    callLog.push_back("initConfig");
+    logCall("initConfig");
     return 0;
 }
 
 int32_t KVXopen(KvxConfig*, KvxHandle* handle) {
-    callLog.push_back("open");
+    logCall("open");
     if (openFailuresLeft > 0) {
         --openFailuresLeft;
         return openFailure;
@@ -128,13 +143,13 @@ int32_t KVXopen(KvxConfig*, KvxHandle* handle) {
 }
 
 int32_t KVXclose(KvxHandle* handle) {
-    callLog.push_back("close");
+    logCall("close");
     *handle = nullptr;
     return 0;
 }
 
 int32_t KVXreadRegister(KvxHandle, uint32_t address, uint32_t* data, uint32_t*) {
-    callLog.push_back("read " + std::to_string(address));
+    logCall("read " + std::to_string(address));
     if (int32_t status = failureFor(readFailures, address)) {
         return status;
     }
@@ -143,8 +158,8 @@ int32_t KVXreadRegister(KvxHandle, uint32_t address, uint32_t* data, uint32_t*) 
 }
 
 int32_t KVXwriteRegister(KvxHandle, uint32_t address, uint32_t* data, uint32_t* registerCount) {
-    callLog.push_back("write " + std::to_string(address) + " " + hex(*data) +
-                      (*registerCount == 1 ? "" : " count!=1"));
+    logCall("write " + std::to_string(address) + " " + hex(*data) +
+            (*registerCount == 1 ? "" : " count!=1"));
     maybeInterrupt(++writesMade);
     if (int32_t status = failureFor(writeFailures, address)) {
         return status;
@@ -154,7 +169,7 @@ int32_t KVXwriteRegister(KvxHandle, uint32_t address, uint32_t* data, uint32_t* 
 }
 
 int32_t KVXfirmwareUpdate(KvxHandle, const uint8_t* filename, KvxProgressCallback progress) {
-    callLog.push_back(std::string("firmware ") + reinterpret_cast<const char*>(filename));
+    logCall(std::string("firmware ") + reinterpret_cast<const char*>(filename));
     for (int i = 1; i <= firmwareReports; ++i) {
         progress(0, static_cast<uint8_t>(100 * i / firmwareReports));
         if (i == 1) {

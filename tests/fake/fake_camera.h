@@ -27,6 +27,8 @@ void interruptAt(int write, int signalNumber);
 /// The calls so far, one line each: "open", "close", "read 26",
 /// "write 21 0x4b525137", "firmware NAME".
 const std::vector<std::string>& calls();
+/// The calls made while the console was guarded for a held step.
+const std::vector<std::string>& callsWhileGuarded();
 bool wasRead(uint32_t address);
 int writeCount();
 

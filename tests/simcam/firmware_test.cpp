@@ -22,7 +22,7 @@ using FirmwareLoad = SimcamTest;
 
 TEST_F(FirmwareLoad, EachKindOfBadFileHasItsOwnStatus) {
     writeImages();
-    std::string good = readText(kImage231);
+    std::string good = readText(kImage231File);
     writeText("corrupt.bin", good.substr(0, 100) + char(good[100] ^ 1) + good.substr(101));
     writeText("truncated.bin", good.substr(0, good.size() - 1));
     writeText("empty.bin", "");

@@ -94,14 +94,27 @@ TEST(FirmwareImage, EveryTruncationIsRejectedWithinTheBuffer) {
 
 using FirmwareFiles = SimcamTest;
 
-TEST_F(FirmwareFiles, TheWriterProducesBothImagesUnderTheirReleaseNames) {
+TEST_F(FirmwareFiles, TheWriterProducesBothImagesUnderNamesOfTheirOwn) {
     writeImages();
     FirmwareId id = {0, 0};
-    std::string patch = readText(kImagePatch);
+    std::string patch = readText(kImagePatchFile);
     ASSERT_EQ(parse(std::vector<uint8_t>(patch.begin(), patch.end()), &id), kImageOk);
     EXPECT_EQ(id.version, 0u);
     EXPECT_EQ(id.release, 0x27082014u);
-    EXPECT_EQ(readText(kImage231).size(), 39u + kImagePayloadSize);
+    EXPECT_EQ(readText(kImage231File).size(), 39u + kImagePayloadSize);
+    // Never under the maker's names, so never taken for a real image.
+    EXPECT_FALSE(std::filesystem::exists(kImage231));
+    EXPECT_FALSE(std::filesystem::exists(kImagePatch));
+}
+
+TEST_F(FirmwareFiles, AMakersNameIsLoadedFromTheLibrarysOwnFileOnly) {
+    writeImages();
+    // A real image under the maker's name beside the training files is never read.
+    std::filesystem::rename(kImage231File, kImage231);
+    KvxHandle camera = open();
+    EXPECT_EQ(load(camera, kImage231), -1);
+    std::filesystem::rename(kImage231, kImage231File);
+    EXPECT_EQ(load(camera, kImage231), 0);
 }
 
 }  // namespace

@@ -16,8 +16,11 @@
 #include "simcam/image.h"
 #include "simcam/sim_state.h"
 
+// The maker's names, as the tools hand them, and the files the library reads for them.
 inline const char* const kImage231 = "20151028_Lumivor-Q713_v2.3.1.bin";
 inline const char* const kImagePatch = "20140827_Lumivor-Q713_v0.0.0_patch.bin";
+inline const char* const kImage231File = "training-firmware-2.3.1.bin";
+inline const char* const kImagePatchFile = "training-patch-0.0.0.bin";
 
 inline std::string readText(const std::filesystem::path& path) {
     std::stringstream text;

@@ -11,6 +11,9 @@
 
 #include "simcam/sim_state.h"
 
+/// What both tools print on standard error after the banner against the simulated camera.
+constexpr char kTrainingLine[] = "Training: simulated camera library, no real camera is changed.\n";
+
 /// What one run of the tool left behind.
 struct DialogueRun {
     int status = 0;

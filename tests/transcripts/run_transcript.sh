@@ -7,8 +7,8 @@
 #   CASE_DIR holds: input (stdin; none = empty), stdout, status, and optionally
 #   sample (the name of a profile in simcam/profiles), profile (camera lines,
 #   appended to the sample's last camera), trace (the whole expected trace)
-#   and firmware (the image names to put in the working folder, SOURCE=NAME
-#   for one under another name; none = both).
+#   and firmware (the simulated library's image files to put in the working
+#   folder, SOURCE=NAME for one under another name; none = both).
 #   COMMAND runs the tool, e.g. "sh tools/wine.sh 64 q713-update.exe" with --windows, where
 #   the console's CR LF is read as LF and nothing else is changed.
 #   --crlf-input types every line of input with CR LF, as a Windows console
@@ -29,7 +29,7 @@ case_dir=$1 work=$2 firmware_dir=$3
 shift 3
 
 rm -rf "$work" && mkdir -p "$work" || exit 1
-images="20151028_Lumivor-Q713_v2.3.1.bin 20140827_Lumivor-Q713_v0.0.0_patch.bin"
+images="training-firmware-2.3.1.bin training-patch-0.0.0.bin"
 [ -f "$case_dir/firmware" ] && images=$(cat "$case_dir/firmware")
 for image in $images; do
     # SOURCE=NAME puts the image SOURCE into the folder under the name NAME.
@@ -94,6 +94,18 @@ fi
 if [ -f "$case_dir/trace" ] && ! cmp -s "$case_dir/trace" "$work/trace.norm"; then
     echo "library calls differ (expected, actual):"
     diff -u "$case_dir/trace" "$work/trace.norm" | head -n 80
+    failed=1
+fi
+# Practice can never pass for the field: against the simulated camera the
+# update tool says so on standard error right after its banner, and only there.
+training="Training: simulated camera library, no real camera is changed."
+if grep -q "Update Tool v" "$work/stdout.txt" &&
+    [ "$(head -n 1 "$work/stderr.txt" | tr -d '\r')" != "$training" ]; then
+    echo "standard error does not begin with the training line"
+    failed=1
+fi
+if grep -q "^Training:" "$work/stdout.txt"; then
+    echo "the training line is on standard output"
     failed=1
 fi
 if [ -s "$work/stderr.txt" ]; then

@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "console/window.h"
+#include "tests/fake/fake_console.h"
 #include "tests/unit/dialogue.h"
 
 TEST(Choice, TakesTheFirstCharacterAndDiscardsOnlyTheRestOfItsLine) {
@@ -81,4 +83,53 @@ TEST(Say, RemembersOutputThatCouldNotBeWritten) {
     startConsole();
     say("%s", "");
     EXPECT_FALSE(outputFailed());
+}
+
+class ConsoleWindow : public testing::Test {
+protected:
+    void TearDown() override {
+        fake::resetConsole(0, {80, 300});
+    }
+};
+
+TEST_F(ConsoleWindow, StartRaisesAShortBufferKeepingItsWidthAndNeverLowersIt) {
+    fake::resetConsole(2, {120, 300});
+    startConsole();
+    EXPECT_EQ(fake::screenBuffer().width, 120);
+    EXPECT_EQ(fake::screenBuffer().height, BUFFER_LINES);
+    fake::resetConsole(2, {120, 20000});
+    startConsole();
+    EXPECT_EQ(fake::screenBuffer().height, 20000);
+    fake::resetConsole(0, {120, 300});
+    startConsole();
+    EXPECT_EQ(fake::consoleChanges(), 0);
+}
+
+TEST_F(ConsoleWindow, AWindowOfItsOwnWaitsForReturnUnlessTheLastPromptWasAnswered) {
+    constexpr char CLOSING[] = "Hit <return> to close this window.\n";
+    struct Ending {
+        int processes;
+        bool answered;  // the run's last words were a "Hit <return>" that read its key
+        bool userQuit;
+        bool waits;
+    };
+    for (Ending ending : {Ending{1, false, false, true}, Ending{1, true, false, false},
+                          Ending{1, false, true, false}, Ending{2, false, false, false},
+                          Ending{0, false, false, false}}) {
+        fake::resetConsole(ending.processes, {80, 300});
+        startConsole();
+        feedInput("\n\nrest");
+        testing::internal::CaptureStdout();
+        if (ending.answered) {
+            waitForReturn("Hit <return> to quit.\n");
+        } else {
+            say("Repeat (r) or quit (q) ?\n");
+        }
+        EXPECT_EQ(closeConsole(-1, ending.userQuit), -1);
+        std::string output = testing::internal::GetCapturedStdout();
+        bool waited = output.find(CLOSING) != std::string::npos;
+        EXPECT_EQ(waited, ending.waits) << ending.processes << ending.answered << ending.userQuit;
+        // One key closes the window; nothing else is read.
+        EXPECT_EQ(pendingInput(), std::string("\n\nrest").substr(ending.answered + ending.waits));
+    }
 }

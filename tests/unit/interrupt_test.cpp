@@ -4,9 +4,13 @@
 #include <cstdio>
 #include <string>
 
+#include "calibration/registers.h"
+#include "calibration/writeback.h"
+#include "camera/firmware.h"
 #include "console/console.h"
 #include "restore/recovery.h"
 #include "tests/fake/fake_camera.h"
+#include "tests/fake/fake_console.h"
 #include "tests/unit/dialogue.h"
 #include "workflow/updateplan.h"
 
@@ -37,7 +41,17 @@ protected:
         fake::reset();
         startConsole();
     }
+    void TearDown() override {
+        fake::resetConsole(0, {80, 300});
+    }
 };
+
+// The console after a run: as the tool found it.
+void expectConsoleGivenBack() {
+    EXPECT_EQ(fake::inputMode(), fake::DEFAULT_INPUT_MODE);
+    EXPECT_TRUE(fake::windowCloseEnabled());
+    EXPECT_FALSE(fake::systemKeptAwake());
+}
 
 }  // namespace
 
@@ -86,4 +100,66 @@ TEST_F(Interrupt, DuringARestoreTheWritesFinishFirst) {
         << output;
     EXPECT_EQ(fake::writeCount(), 18);
     EXPECT_EQ(fake::registerValue(126), 1126u);
+}
+
+TEST_F(Interrupt, HeldStepsGuardTheConsoleAndGiveItBackOnEveryWayOut) {
+    fake::resetConsole(2, {80, 300});
+    feedInput("\n");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(runPathA(), UpdateOutcome::Completed);
+    testing::internal::GetCapturedStdout();
+    // The load and the eighteen writes of the write-back, and nothing else.
+    std::vector<std::string> guarded = fake::callsWhileGuarded();
+    ASSERT_EQ(guarded.size(), 19u);
+    EXPECT_EQ(guarded[0], "firmware 20151028_Lumivor-Q713_v2.3.1.bin");
+    EXPECT_EQ(guarded[1], "write 26 0x5");
+    EXPECT_EQ(guarded[18], "write 54 0x1000000");
+    // Quick-edit off with the extended flags that make it count, every other bit kept.
+    std::vector<uint32_t> modes{0x1B7, 0x1F7, 0x1B7, 0x1F7};
+    EXPECT_EQ(fake::inputModesWritten(), modes);
+    expectConsoleGivenBack();
+
+    fake::reset();
+    fake::resetConsole(2, {80, 300});
+    startConsole();
+    fake::interruptAt(3, SIGINT);
+    feedInput("\n");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(runPathA(), UpdateOutcome::Ended);
+    testing::internal::GetCapturedStdout();
+    expectConsoleGivenBack();
+}
+
+TEST_F(Interrupt, WithoutAConsoleNothingOfItIsTouched) {
+    fake::resetConsole(0, {80, 300});
+    feedInput("\n");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(runPathA(), UpdateOutcome::Completed);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(fake::consoleChanges(), 0);
+    EXPECT_FALSE(fake::systemKeptAwake());
+}
+
+TEST_F(Interrupt, OnceAStopIsWaitingNoPromptIsAnsweredAndNoChangeBegins) {
+    // Interrupted in the load: the run is to stop, and the next steps see it.
+    fake::interruptAt(0, SIGINT);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(runPathA(), UpdateOutcome::Ended);
+    feedInput("r\n");
+    EXPECT_EQ(readChoice(), 'q');
+    EXPECT_EQ(pendingInput(), "r\n");
+    EXPECT_FALSE(loadFirmware(nullptr, FIRMWARE_FILE));
+    RegisterTable table;
+    initProtectedRegisters(table);
+    WriteBackSteps steps = writeBackCalibration(nullptr, table);
+    EXPECT_FALSE(steps.written || steps.saved || steps.reset);
+    // Told once, and the window of its own then waits for return.
+    fake::resetConsole(1, {80, 300});
+    feedInput("\n");
+    EXPECT_EQ(closeConsole(0, true), -1);
+    std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(endsWith(output, std::string("Firmware written.\n") + STOPPED +
+                                     "\nHit <return> to close this window.\n"))
+        << output;
+    EXPECT_EQ(fake::calls().back(), "firmware 20151028_Lumivor-Q713_v2.3.1.bin");
 }

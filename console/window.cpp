@@ -1,0 +1,61 @@
+// What the tool does to its console window, decided here and carried out
+// through console/platform.h.
+#include "console/window.h"
+
+#include "console/platform.h"
+
+namespace {
+
+// Console input mode bits; quick-edit takes effect only with the extended flags.
+constexpr uint32_t QUICK_EDIT_MODE = 0x0040;
+constexpr uint32_t EXTENDED_FLAGS = 0x0080;
+
+// What a held step changed, to be put back as it was.
+struct Guard {
+    bool active;
+    bool inputModeChanged;
+    uint32_t inputMode;
+    bool closeGreyed;
+};
+
+Guard guard;
+
+}  // namespace
+
+void prepareConsoleWindow() {
+    ScreenBuffer buffer{};
+    if (readScreenBuffer(&buffer) && buffer.height < BUFFER_LINES) {
+        resizeScreenBuffer({buffer.width, BUFFER_LINES});
+    }
+}
+
+void guardConsoleWindow() {
+    if (guard.active) {
+        return;
+    }
+    guard = Guard{true, false, 0, false};
+    keepSystemAwake(true);
+    if (readInputMode(&guard.inputMode)) {
+        writeInputMode((guard.inputMode | EXTENDED_FLAGS) & ~QUICK_EDIT_MODE);
+        guard.inputModeChanged = true;
+    }
+    guard.closeGreyed = enableWindowClose(false);
+}
+
+void unguardConsoleWindow() {
+    if (!guard.active) {
+        return;
+    }
+    if (guard.inputModeChanged) {
+        writeInputMode(guard.inputMode);
+    }
+    if (guard.closeGreyed) {
+        enableWindowClose(true);
+    }
+    keepSystemAwake(false);
+    guard = Guard{};
+}
+
+bool ownsConsoleWindow() {
+    return consoleProcessCount() == 1;
+}

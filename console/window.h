@@ -1,0 +1,25 @@
+// The console window around the tool on Windows: kept from stalling, closing
+// or sleeping while the camera is changed, tall enough for a whole update,
+// and, when it is the tool's own, kept open until its text has been read.
+#ifndef CONSOLE_WINDOW_H
+#define CONSOLE_WINDOW_H
+
+/// Lines of a console's screen buffer that hold a whole update run.
+constexpr int BUFFER_LINES = 9999;
+
+/// Raises a classic console's screen buffer to BUFFER_LINES lines, keeping
+/// its width; never lowers it. Call once at start-up.
+void prepareConsoleWindow();
+
+/// For a held step: quick-edit off (a selection would block every write),
+/// the window's Close greyed out and the system kept awake.
+void guardConsoleWindow();
+
+/// Puts back what guardConsoleWindow changed; nothing when nothing is guarded.
+void unguardConsoleWindow();
+
+/// True when no other process shares the tool's console: its window closes
+/// when the tool ends.
+bool ownsConsoleWindow();
+
+#endif

@@ -26,10 +26,14 @@ void discardRestOfLine(int c) {
 // to end the run, as nothing may be answered then.
 int readAnswer() {
     discardTypedAhead();
-    int c = interruptHeldBack() ? EOF : std::getchar();
     if (interruptHeldBack()) {
-        // Ctrl-C took the place of the return that ends the prompt's line.
-        say("\n");
+        say("\n");  // the prompt's line, which no return ended
+        return EOF;
+    }
+    int c = std::getchar();
+    if (interruptHeldBack()) {
+        // The line the interrupt ended (see onConsoleEvent), whatever it held.
+        discardRestOfLine(c);
         return EOF;
     }
     return c;

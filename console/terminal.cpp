@@ -38,10 +38,20 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     }
     if (!holding) {
         // A window of its own would vanish with the table in it: the run
-        // ends through its prompts instead, and a prompt waiting for a key
-        // gives up its read (where Windows lets a console read be cancelled).
+        // ends through its prompts instead. A prompt waiting for its line
+        // gets a return, as a cancelled console read would leave the
+        // console unable to read another line on some systems.
         heldBack = true;
-        CancelIoEx(GetStdHandle(STD_INPUT_HANDLE), nullptr);
+        INPUT_RECORD enter[2] = {};
+        for (int i = 0; i < 2; ++i) {
+            enter[i].EventType = KEY_EVENT;
+            enter[i].Event.KeyEvent.bKeyDown = i == 0;
+            enter[i].Event.KeyEvent.wRepeatCount = 1;
+            enter[i].Event.KeyEvent.wVirtualKeyCode = VK_RETURN;
+            enter[i].Event.KeyEvent.uChar.UnicodeChar = L'\r';
+        }
+        DWORD written = 0;
+        WriteConsoleInputW(GetStdHandle(STD_INPUT_HANDLE), enter, 2, &written);
         return TRUE;
     }
     heldBack = true;

@@ -5,7 +5,30 @@
 #include "camera/KvxQ713.h"
 #include "simcam/sim_state.h"
 
+#ifdef KVX_SIM_CONSOLE_PROBE
+#include <windows.h>
+#endif
+
 namespace {
+
+#ifdef KVX_SIM_CONSOLE_PROBE
+// A test build's event: the console as the library finds it inside a call.
+void traceConsole() {
+    DWORD mode = 0;
+    CONSOLE_SCREEN_BUFFER_INFO buffer{};
+    GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode);
+    GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &buffer);
+    HMENU menu = GetSystemMenu(GetConsoleWindow(), FALSE);
+    UINT close = menu != nullptr ? GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND) : 0;
+    tracePrint("sim: console input mode 0x%lx, buffer %d lines, close %s", mode, buffer.dwSize.Y,
+               menu == nullptr            ? "none"
+               : (close & MF_GRAYED) != 0 ? "greyed"
+                                          : "enabled");
+    traceEndLine();
+}
+#else
+void traceConsole() {}
+#endif
 
 constexpr uint32_t kDefaultTimeoutMs = 5000;
 
@@ -53,6 +76,7 @@ void traceFileName(const char* name) {
 
 int32_t KVX_CALL KVXinitConfig(KvxConfig* config) {
     int32_t status = beginCall(config != nullptr);
+    traceConsole();
     if (status == kStatusOk) {
         memset(config, 0, sizeof *config);
         config->timeoutMs = kDefaultTimeoutMs;
@@ -62,6 +86,7 @@ int32_t KVX_CALL KVXinitConfig(KvxConfig* config) {
 
 int32_t KVX_CALL KVXopen(KvxConfig* config, KvxHandle* handle) {
     int32_t status = beginCall(config != nullptr && handle != nullptr);
+    traceConsole();
     if (status == kStatusOk) {
         status = simOpen(handle);
     }
@@ -97,6 +122,7 @@ int32_t KVX_CALL KVXwriteRegister(KvxHandle handle, uint32_t address, uint32_t* 
                                   uint32_t* registerCount) {
     uint32_t count = registerCount != nullptr ? *registerCount : 1;
     int32_t status = beginCall(data != nullptr);
+    traceConsole();
     if (status == kStatusOk) {
         status = simWrite(handle, address, count, data);
     }
@@ -109,6 +135,7 @@ int32_t KVX_CALL KVXfirmwareUpdate(KvxHandle handle, const uint8_t* filename,
                                    KvxProgressCallback progress) {
     const char* name = reinterpret_cast<const char*>(filename);
     int32_t status = beginCall(name != nullptr);
+    traceConsole();
     if (status == kStatusOk) {
         status = simLoadFirmware(handle, name, progress);
     }

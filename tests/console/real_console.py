@@ -5,7 +5,10 @@ technician types, judged by the screen, the exit status and the camera's trace.
 usage: real_console.py WORK_DIR FIRMWARE_DIR PROFILE_DIR COMMAND...
   COMMAND runs the tool, e.g. "sh tools/wine.sh 64 q713-update.exe"; set
   Q713_WINDOWS=1 for a Windows console, which does not discard typed-ahead
-  keys, so only the interrupt checks run there.
+  keys, so only the interrupt and window checks run there. Started directly,
+  the exe has a console of its own there; through wine's cmd it shares it.
+  Q713_CONSOLE_PROBE names a q713-update.exe beside a simulated library that
+  traces the console it finds inside each call.
 """
 import os
 import re
@@ -23,6 +26,8 @@ except ImportError:
 WORK, FIRMWARE, PROFILES = sys.argv[1:4]
 COMMAND = sys.argv[4:]
 WINDOWS = os.environ.get("Q713_WINDOWS") == "1"
+PROBE = os.environ.get("Q713_CONSOLE_PROBE")
+CLOSING = "Hit <return> to close this window."
 FINAL_REBOOT = "(note the blinking LEDs)."
 FIRST_REBOOT = "when it is up again."
 REACTION = 0.2  # seconds
@@ -98,7 +103,7 @@ class Screen:
         return self.child.exitstatus, self.child.signalstatus
 
 
-def start(name, profile_lines):
+def start(name, profile_lines, command=COMMAND):
     """The tool in a fresh folder with both images, on the given camera."""
     folder = os.path.join(WORK, name)
     shutil.rmtree(folder, ignore_errors=True)
@@ -109,7 +114,7 @@ def start(name, profile_lines):
         camera.write("".join(profile_lines))
     env = {k: v for k, v in os.environ.items() if k in ("PATH", "HOME", "WINEPREFIX")}
     env.update(KVX_SIM_CAMERA="camera.txt", KVX_SIM_TRACE="trace.txt", WINEDEBUG="-all")
-    child = pexpect.spawn(COMMAND[0], COMMAND[1:], cwd=folder, env=env, timeout=60,
+    child = pexpect.spawn(command[0], command[1:], cwd=folder, env=env, timeout=60,
                           encoding="latin-1", dimensions=(50, 200))
     return Screen(child, os.path.join(folder, "trace.txt"))
 
@@ -175,6 +180,9 @@ def interrupt_during_a_load_waits_for_it(name, interrupt):
     interrupt(screen)
     screen.expect("Firmware written.")
     screen.expect("Stopped at the user's request.")
+    if WINDOWS:
+        screen.expect(CLOSING)  # a window of its own would close with the table
+        screen.send("\r")
     status, by_signal = screen.ends()
     check(status not in (0, None) and by_signal is None,
           "%s: ended with status %s, signal %s" % (name, status, by_signal))
@@ -193,6 +201,70 @@ def interrupt_at_a_prompt_ends_at_once():
     check("Stopped" not in screen.rest(), "Ctrl-C at the reboot prompt was held back")
 
 
+def in_a_window_of_its_own_every_ending_waits_for_return():
+    screen = start("own_window_ctrl_c_at_reboot", sample("fw200.txt"))
+    screen.expect(FINAL_REBOOT)
+    screen.interrupt()
+    screen.expect("Stopped at the user's request.")
+    screen.expect(CLOSING)
+    check(still_waiting(screen, "the window's wait"), "the window closed without a return")
+    screen.send("\r")
+    check(screen.ends() == (255, None), "Ctrl-C at the reboot prompt did not end with -1")
+    check(not any(call.startswith("KVXopen") for call in calls(screen)[2:]),
+          "Ctrl-C at the reboot prompt reconnected the camera")
+
+    screen = start("own_window_give_up", sample("fw200.txt", "open-fails = 1 -3"))
+    screen.expect("Repeat (r) or quit (q) ?")
+    screen.send("q\r")
+    screen.expect(CLOSING)
+    screen.send("\r")
+    check(screen.ends() == (255, None), "giving up did not end with -1")
+
+
+def in_a_shared_window_an_interrupt_at_a_prompt_ends_at_once():
+    # COMMAND is the loader and the exe; wine's cmd starts the exe by its drive Z: path.
+    exe = "Z:" + COMMAND[-1].replace("/", "\\")
+    screen = start("shared_window_ctrl_c", sample("fw200.txt"), COMMAND[:-1] + ["cmd", "/c", exe])
+    screen.expect(FINAL_REBOOT)
+    screen.interrupt()
+    status, by_signal = screen.ends()
+    # The status is cmd's (wine's cmd gives 0): the camera and the screen tell.
+    check(calls(screen)[-1].startswith("KVXclose"), "Ctrl-C through cmd: the camera was reconnected")
+    check("Stopped" not in screen.rest() and CLOSING not in screen.rest(),
+          "Ctrl-C through cmd printed " + repr(screen.rest()))
+
+
+def held_steps_guard_the_console_they_run_in():
+    screen = start("console_probe", sample("fw200.txt"), COMMAND[:-1] + [PROBE])
+    screen.expect(FINAL_REBOOT)
+    screen.send("\r")
+    screen.expect("r to repeat.")
+    screen.send("q\r")
+    check(screen.ends() == (0, None), "the probed update did not end with 0")
+    check(CLOSING not in screen.text(), "a quit after a completed update waited to close")
+    # Each console event comes right before the line of its call.
+    with open(screen.trace) as trace:
+        lines = trace.read().splitlines()
+    seen = []
+    for i, line in enumerate(lines):
+        found = re.match(r"sim: console input mode (0x[0-9a-f]+), buffer (\d+) lines, close (\w+)", line)
+        if found:
+            call = next(l for l in lines[i + 1:] if not l.startswith("sim:")).split()[0]
+            seen.append((call, int(found.group(1), 16), int(found.group(2)), found.group(3)))
+    start_mode = seen[0][1]
+    check(seen[0][0] == "KVXinitConfig" and seen[0][2] >= 9999,
+          "the screen buffer at start: %s" % (seen[0],))
+    held = [s for s in seen if s[0] in ("KVXfirmwareUpdate", "KVXwriteRegister")]
+    check(len(held) == 19, "held calls seen: %d" % len(held))
+    for call, mode, lines_, close in held:
+        check(mode == (start_mode | 0x80) & ~0x40 and close in ("greyed", "none"),
+              "%s saw mode 0x%x, close %s (0x%x at start)" % (call, mode, close, start_mode))
+    for call, mode, lines_, close in seen:
+        if call not in ("KVXfirmwareUpdate", "KVXwriteRegister"):
+            check(mode == start_mode and close in ("enabled", "none"),
+                  "%s saw mode 0x%x, close %s after a held step" % (call, mode, close))
+
+
 def end_of_input_at_a_reboot_prompt_ends_silently():
     screen = start("ctrl_d_at_reboot", sample("fw200.txt"))
     screen.expect(FINAL_REBOOT)
@@ -208,10 +280,17 @@ def main():
     checks = [
         ("Ctrl-C during a load", lambda: interrupt_during_a_load_waits_for_it(
             "ctrl_c_during_load", lambda screen: screen.interrupt())),
-        ("Ctrl-C at a reboot prompt", interrupt_at_a_prompt_ends_at_once),
     ]
-    if not WINDOWS:
+    if WINDOWS:
         checks += [
+            ("a window of its own", in_a_window_of_its_own_every_ending_waits_for_return),
+            ("a window shared with cmd", in_a_shared_window_an_interrupt_at_a_prompt_ends_at_once),
+        ]
+        if PROBE:
+            checks += [("the console in held steps", held_steps_guard_the_console_they_run_in)]
+    else:
+        checks += [
+            ("Ctrl-C at a reboot prompt", interrupt_at_a_prompt_ends_at_once),
             ("hangup during a load", lambda: interrupt_during_a_load_waits_for_it(
                 "hangup_during_load", lambda screen: screen.hang_up())),
             ("typed-ahead returns", typed_ahead_returns_never_confirm_a_reboot),

@@ -21,7 +21,11 @@ import subprocess
 import sys
 import zipfile
 
-FIRMWARE = ["20151028_Lumivor-Q713_v2.3.1.bin", "20140827_Lumivor-Q713_v0.0.0_patch.bin"]
+# The simulated library's images; never under the maker's names.
+FIRMWARE = ["training-firmware-2.3.1.bin", "training-patch-0.0.0.bin"]
+MAKER_FIRMWARE = {"20151028_Lumivor-Q713_v2.3.1.bin", "20140827_Lumivor-Q713_v0.0.0_patch.bin"}
+TRAINING_LINE = b"Training: simulated camera library, no real camera is changed."
+MARKER = b"q713SimulatedCamera"
 PE_FORMAT = {"win64": "pei-x86-64", "win32": "pei-i386"}
 MAX_EXE_BYTES = 64 * 1024
 RT_MANIFEST = 24
@@ -48,8 +52,27 @@ def exe_names(restore):
     return ["q713-update.exe"] + (["q713-restore.exe"] if restore else [])
 
 
-def files_of(archive):
-    return {i.filename: archive.read(i) for i in archive.infolist() if not i.is_dir()}
+def folder_of(path):
+    """The one folder a zip unpacks into: its own name without .zip."""
+    return os.path.basename(path)[: -len(".zip")]
+
+
+def files_of(path):
+    """The files of the zip at path, named within its folder; every one must lie there."""
+    archive, top = zipfile.ZipFile(path), folder_of(path) + "/"
+    outside = [i.filename for i in archive.infolist() if not i.filename.startswith(top)]
+    if outside:
+        fail("%s: not in the folder %s: %s" % (os.path.basename(path), top, outside))
+    return {i.filename[len(top):]: archive.read(i) for i in archive.infolist()
+            if not i.is_dir() and i.filename.startswith(top)}
+
+
+def extract(path, name, folder):
+    """Writes the zip's file name (within its folder) into folder; its path there."""
+    target = os.path.join(folder, name)
+    with open(target, "wb") as f:
+        f.write(files_of(path)[name])
+    return target
 
 
 def make(zip_dir, cpack, config):
@@ -67,8 +90,8 @@ def check_crlf(name, data):
 
 def check_contents(zip_dir, version, arch, source_dir, firmware_dir, restore, guide):
     site_zip, training_zip = zip_names(zip_dir, version, arch)
-    site = files_of(zipfile.ZipFile(site_zip))
-    training = files_of(zipfile.ZipFile(training_zip))
+    site = files_of(site_zip)
+    training = files_of(training_zip)
     texts = ["TECHNICIAN.txt"] if guide else []
     profile_dir = os.path.join(source_dir, "simcam", "profiles")
     profiles = {"profiles/" + p: os.path.join(profile_dir, p)
@@ -87,6 +110,10 @@ def check_contents(zip_dir, version, arch, source_dir, firmware_dir, restore, gu
     for name in expected_site & set(training):
         if site.get(name) != training[name]:
             fail("%s differs between the two zips" % name)
+    # Unpacked beside the maker's DLL, no file of it may stand for a real image.
+    for name in training:
+        if os.path.basename(name) in MAKER_FIRMWARE:
+            fail("the training zip holds %s, a name of the maker's" % name)
     for name in FIRMWARE:
         with open(os.path.join(firmware_dir, name), "rb") as f:
             if training.get(name) != f.read():
@@ -139,9 +166,9 @@ def check_exes(zip_dir, version, arch, objdump, restore):
         print("python3-pefile is not installed")
         return SKIP
     site_zip, training_zip = zip_names(zip_dir, version, arch)
-    site = files_of(zipfile.ZipFile(site_zip))
+    site = files_of(site_zip)
     # Built against the maker's library there is no training zip.
-    training = files_of(zipfile.ZipFile(training_zip)) if os.path.exists(training_zip) else {}
+    training = files_of(training_zip) if os.path.exists(training_zip) else {}
     four_part = version + ".0"
     numbers = [int(n) for n in four_part.split(".")]
     unpacked = os.path.join(zip_dir, "unpacked-exes")
@@ -159,13 +186,18 @@ def check_exes(zip_dir, version, arch, objdump, restore):
         header = subprocess.run([objdump, "-f", path], capture_output=True, text=True).stdout
         if "file format %s" % PE_FORMAT[arch] not in header:
             fail("%s is not %s:\n%s" % (name, PE_FORMAT[arch], header))
+        pe = pefile.PE(data=data)
+        exports = {e.name for e in pe.DIRECTORY_ENTRY_EXPORT.symbols} \
+            if hasattr(pe, "DIRECTORY_ENTRY_EXPORT") else set()
+        # The tools tell practice from the field by the simulated library's marker.
+        if (MARKER in exports) != (name == "KvxQ713.dll"):
+            fail("%s: exports %s" % (name, sorted(e for e in exports if e)))
         if name == "KvxQ713.dll":
             continue
 
         print("%s: %d bytes" % (name, len(data)))
         if len(data) > MAX_EXE_BYTES:
             fail("%s is %d bytes, more than %d" % (name, len(data), MAX_EXE_BYTES))
-        pe = pefile.PE(data=data)
         debug = [s.Name.rstrip(b"\0").decode() for s in pe.sections if s.Name.startswith(b".debug")]
         if pe.FILE_HEADER.NumberOfSymbols or debug:
             fail("%s is not stripped: %d symbols, sections %s"
@@ -207,7 +239,7 @@ def check_loading(zip_dir, version, arch, stub_dir, work, restore, emulator):
               "that KvxQ713.dll needs may be missing.\nCopy all files that came with KvxQ713.dll "
               "into its folder, and install what the maker's instructions ask for.\n",
     }
-    site = zipfile.ZipFile(zip_names(zip_dir, version, arch)[0])
+    site = zip_names(zip_dir, version, arch)[0]
     shutil.rmtree(work, ignore_errors=True)
     for stub, text in cases.items():
         folder = os.path.realpath(os.path.join(work, stub or "no-dll"))
@@ -221,10 +253,10 @@ def check_loading(zip_dir, version, arch, stub_dir, work, restore, emulator):
         pattern = re.escape(text + "Hit <return> to quit.\n").replace(
             "FOLDER", re.escape("Z:" + folder.replace("/", "\\"))).replace("REASON", ".+")
         for exe in exe_names(restore):
-            site.extract(exe, folder)
+            path = extract(site, exe, folder)
             # The restore's file is never read: the DLL comes first.
             args = ["update.txt"] if exe == "q713-restore.exe" else []
-            done = subprocess.run(["timeout", "60"] + emulator + [os.path.join(folder, exe)] + args,
+            done = subprocess.run(["timeout", "60"] + emulator + [path] + args,
                                   cwd=folder, env=wine_env(), input=b"\n", capture_output=True)
             if done.returncode == SKIP and not done.stdout:
                 print("%s cannot run here: %s" % (exe, done.stderr.decode(errors="replace")))
@@ -248,13 +280,16 @@ def wine_env(**extra):
 
 def run_train(emulator, unpacked, work, args, stdin, trace):
     """train.bat under wine's cmd, started from another folder as a double
-    click or a console elsewhere would; returns (status, stdout as LF text)."""
+    click or a console elsewhere would; returns (status, stdout as LF text).
+    Practice says so on standard error, and only there."""
     env = wine_env(KVX_SIM_TRACE=trace)
     bat = os.path.relpath(os.path.join(unpacked, "train.bat"), work).replace("/", "\\")
     done = subprocess.run(["timeout", "60"] + emulator + ["cmd", "/c", bat] + args, cwd=work,
                           env=env, input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     if done.stderr:
         print("stderr:\n" + done.stderr.decode(errors="replace"))
+    if TRAINING_LINE not in done.stderr or TRAINING_LINE in done.stdout:
+        fail("train.bat %s: the training line is not on standard error alone" % " ".join(args))
     return done.returncode, done.stdout
 
 
@@ -266,10 +301,11 @@ def flash_of_camera_1(trace):
 
 def check_practice(zip_dir, version, arch, source_dir, work, restore, emulator):
     shutil.rmtree(work, ignore_errors=True)
-    unpacked = os.path.join(work, "unpacked")
+    training_zip = zip_names(zip_dir, version, arch)[1]
     stand = os.path.join(work, "elsewhere")
     os.makedirs(stand)
-    zipfile.ZipFile(zip_names(zip_dir, version, arch)[1]).extractall(unpacked)
+    zipfile.ZipFile(training_zip).extractall(os.path.join(work, "unpacked"))
+    unpacked = os.path.join(work, "unpacked", folder_of(training_zip))
     case = os.path.join(source_dir, "tests", "transcripts", "cases", "demo_three_cameras")
     with open(os.path.join(case, "input"), "rb") as f:
         answers = f.read()

@@ -75,26 +75,26 @@ void resizeScreenBuffer(ScreenBuffer buffer) {
 
 #else
 
-bool readInputMode(uint32_t*) {
+bool readInputMode(uint32_t* /*mode*/) {
     return false;
 }
 
-void writeInputMode(uint32_t) {}
+void writeInputMode(uint32_t /*mode*/) {}
 
-bool enableWindowClose(bool) {
+bool enableWindowClose(bool /*enabled*/) {
     return false;
 }
 
-void keepSystemAwake(bool) {}
+void keepSystemAwake(bool /*awake*/) {}
 
 int consoleProcessCount() {
     return 0;
 }
 
-bool readScreenBuffer(ScreenBuffer*) {
+bool readScreenBuffer(ScreenBuffer* /*buffer*/) {
     return false;
 }
 
-void resizeScreenBuffer(ScreenBuffer) {}
+void resizeScreenBuffer(ScreenBuffer /*buffer*/) {}
 
 #endif

@@ -4,7 +4,7 @@
 #ifndef CONSOLE_PLATFORM_H
 #define CONSOLE_PLATFORM_H
 
-#include <cstdint>
+#include <stdint.h>
 
 /// The width and height, in character cells, of a console's screen buffer.
 struct ScreenBuffer {

@@ -14,6 +14,7 @@ usage: check_packages.py make ZIP_DIR CPACK CONFIG
   STUB_DIR holds unusable KvxQ713.dll files, one folder each (tests/windows).
   EMULATOR runs a Windows program of ARCH (an exe, or wine's cmd).
 """
+import glob
 import os
 import re
 import shutil
@@ -189,51 +190,143 @@ def check_exes(zip_dir, version, arch, objdump, restore):
             fail("%s: the numeric file or product version is not %s" % (name, four_part))
 
 
+COPY_ALL = ("Copy all files that came with KvxQ713.dll into its folder, and install what the "
+            "maker's instructions ask for.\n")
+NOT_A_DLL = ("KvxQ713.dll in the folder of this tool %s.\nCopy the maker's KvxQ713.dll into "
+             "that folder again, in place of this one.\n")
+FOLDER = object()
+
+
+def loading_cases(version, arch, stub_dir):
+    """(case, files beside the exe, files in the working folder, files in a
+    folder on PATH, the message). A file is a stub DLL's path, bytes, or FOLDER."""
+    other, bits = OTHER_ARCH[arch], arch[3:]
+
+    def stub(folder, name="KvxQ713.dll"):
+        return os.path.join(stub_dir, folder, name)
+
+    helper, needs_helper = stub("helper", "KvxStubHelper.dll"), stub("needs-missing-dll")
+    missing_helper = ("KvxQ713.dll needs KvxStubHelper.dll, which is neither in its folder nor "
+                      "in Windows' system folder.\n" + COPY_ALL)
+    with open(stub("without-open"), "rb") as f:
+        whole = f.read()
+    return [
+        ("no-dll", {}, {}, {},
+         "KvxQ713.dll, the maker's camera library, is not in the folder of this tool:\n"
+         "FOLDER\nCopy KvxQ713.dll into that folder and start the tool again.\n"),
+        ("other-architecture", {"KvxQ713.dll": stub("other-architecture")}, {}, {},
+         "KvxQ713.dll is a %s-bit DLL, but this tool is %s-bit and cannot use it.\nUnpack "
+         "q713-update-%s-%s.zip into the folder of this tool and use its tools instead.\n"
+         % (other[3:], bits, version, other)),
+        ("without-open", {"KvxQ713.dll": stub("without-open")}, {}, {},
+         "KvxQ713.dll has no function KVXopen: it is not the camera library this tool was made "
+         "for.\nCopy the maker's KvxQ713.dll for the Lumivor-Q713 into the folder of this "
+         "tool.\n"),
+        ("needs-missing-dll", {"KvxQ713.dll": needs_helper}, {}, {}, missing_helper),
+        # A DLL of that name where the technician stands, or along PATH, must
+        # never run in the process that writes to the camera.
+        ("helper-only-in-working-folder", {"KvxQ713.dll": needs_helper},
+         {"KvxStubHelper.dll": helper}, {}, missing_helper),
+        ("helper-only-along-path", {"KvxQ713.dll": needs_helper}, {},
+         {"KvxStubHelper.dll": helper}, missing_helper),
+        ("helper-of-other-architecture", {"KvxQ713.dll": needs_helper,
+         "KvxStubHelper.dll": stub("other-architecture-helper", "KvxStubHelper.dll")}, {}, {},
+         "KvxQ713.dll needs KvxStubHelper.dll, but the KvxStubHelper.dll in its folder is "
+         "damaged or for the other architecture.\nCopy all files that came with KvxQ713.dll "
+         "into its folder again, the maker's %s-bit ones.\n" % bits),
+        ("failing-dllmain", {"KvxQ713.dll": stub("failing-dllmain")}, {}, {},
+         "KvxQ713.dll could not start (error 1114): its driver or the maker's device software "
+         "may be missing.\nInstall the maker's software for the Lumivor-Q713 as its "
+         "instructions say, then start the tool again.\n"),
+        ("text-file", {"KvxQ713.dll": b"<html>404 Not Found</html>\r\n"}, {}, {},
+         NOT_A_DLL % "is not a DLL at all (a text file, perhaps, or a web page)"),
+        ("empty-file", {"KvxQ713.dll": b""}, {}, {}, NOT_A_DLL % "is empty, not a DLL"),
+        ("cut-short", {"KvxQ713.dll": whole[: len(whole) // 2]}, {}, {},
+         NOT_A_DLL % "is cut short: the file ends before the DLL does"),
+        ("folder", {"KvxQ713.dll": FOLDER}, {}, {},
+         NOT_A_DLL % "is a folder, not the maker's DLL"),
+    ]
+
+
+def put_files(folder, files):
+    os.makedirs(folder, exist_ok=True)
+    for name, source in files.items():
+        path = os.path.join(folder, name)
+        if source is FOLDER:
+            os.makedirs(path)
+        elif isinstance(source, bytes):
+            with open(path, "wb") as f:
+                f.write(source)
+        else:
+            shutil.copy(source, path)
+
+
+def wine_temporary_folder():
+    """The wine user's temporary folder, where Explorer would copy an exe
+    started from inside a zip."""
+    prefix = os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine"))
+    # Wine keeps it in the user's folder; Windows in AppData\\Local.
+    found = [p for where in (["Temp"], ["AppData", "Local", "Temp"])
+             for p in glob.glob(os.path.join(prefix, "drive_c", "users", "*", *where))
+             if "/Public/" not in p]
+    return found[0] if found else None
+
+
+def run_site_exe(exe, cwd, emulator, env):
+    # The restore's file is never read: the DLL comes first.
+    args = ["update.txt"] if os.path.basename(exe) == "q713-restore.exe" else []
+    return subprocess.run(["timeout", "60"] + emulator + [exe] + args, cwd=cwd, env=env,
+                          input=b"\n", capture_output=True)
+
+
 def check_loading(zip_dir, version, arch, stub_dir, work, restore, emulator):
-    """The site zip's exes beside no KvxQ713.dll and beside each unusable one
-    of STUB_DIR: their message, the quit prompt, status -1 and nothing else."""
-    other = OTHER_ARCH[arch]
-    cases = {
-        None: "KvxQ713.dll, the maker's camera library, is not in the folder of this tool:\n"
-              "FOLDER\nCopy KvxQ713.dll into that folder and start the tool again.\n",
-        "other-architecture": "KvxQ713.dll is a %s-bit DLL, but this tool is %s-bit and cannot "
-              "use it.\nUnpack q713-update-%s-%s.zip into the folder of this tool and use its "
-              "tools instead.\n" % (other[3:], arch[3:], version, other),
-        "without-open": "KvxQ713.dll has no function KVXopen: it is not the camera library this "
-              "tool was made for.\nCopy the maker's KvxQ713.dll for the Lumivor-Q713 into the "
-              "folder of this tool.\n",
-        # Error 126: a module, the DLL it needs, was not found; REASON is Windows' text.
-        "needs-missing-dll": "Windows could not load KvxQ713.dll (error 126): REASON\nA library "
-              "that KvxQ713.dll needs may be missing.\nCopy all files that came with KvxQ713.dll "
-              "into its folder, and install what the maker's instructions ask for.\n",
-    }
+    """The site zip's exes beside no KvxQ713.dll and beside each unusable one,
+    each started by its full path from another folder: their message, the quit
+    prompt, status -1 and nothing else."""
     site = zipfile.ZipFile(zip_names(zip_dir, version, arch)[0])
     shutil.rmtree(work, ignore_errors=True)
-    for stub, text in cases.items():
-        folder = os.path.realpath(os.path.join(work, stub or "no-dll"))
-        os.makedirs(folder)
-        dll = os.path.join(stub_dir, stub or "", "KvxQ713.dll")
-        if stub and not os.path.exists(dll):
-            print("not tried: %s was not built" % dll)
+    cases = loading_cases(version, arch, stub_dir)
+    temporary = wine_temporary_folder()
+    if temporary:
+        # Explorer's copy of an exe out of a zip: alone, in a folder it deletes.
+        cases.append(("started-inside-a-zip", {}, {}, {},
+                      "This tool was started from inside a zip, in a temporary folder without "
+                      "KvxQ713.dll.\nExtract all files of the zip into a folder first (Explorer: "
+                      "right-click the zip,\n'Extract All'), put KvxQ713.dll beside the tools "
+                      "there and start them there.\n"))
+    else:
+        print("not tried: no temporary folder in the wine prefix")
+    for case, beside, working, along_path, text in cases:
+        stand = os.path.realpath(os.path.join(work, case))
+        folder = os.path.join(stand, "tool")
+        if case == "started-inside-a-zip":
+            folder = os.path.join(temporary, "Temp1_q713-update-%s-%s.zip" % (version, arch))
+            shutil.rmtree(folder, ignore_errors=True)
+        stubs = [s for s in list(beside.values()) + list(working.values()) +
+                 list(along_path.values()) if isinstance(s, str)]
+        if any(not os.path.exists(s) for s in stubs):
+            print("not tried: %s (%s was not built)" % (case, stubs))
             continue
-        if stub:
-            shutil.copy(dll, folder)
+        put_files(folder, beside)
+        put_files(stand, working)
+        path_folder = os.path.join(stand, "on-path")
+        put_files(path_folder, along_path)
+        env = wine_env(WINEPATH="Z:" + path_folder.replace("/", "\\"))
         pattern = re.escape(text + "Hit <return> to quit.\n").replace(
-            "FOLDER", re.escape("Z:" + folder.replace("/", "\\"))).replace("REASON", ".+")
+            "FOLDER", re.escape("Z:" + folder.replace("/", "\\")))
         for exe in exe_names(restore):
             site.extract(exe, folder)
-            # The restore's file is never read: the DLL comes first.
-            args = ["update.txt"] if exe == "q713-restore.exe" else []
-            done = subprocess.run(["timeout", "60"] + emulator + [os.path.join(folder, exe)] + args,
-                                  cwd=folder, env=wine_env(), input=b"\n", capture_output=True)
+            done = run_site_exe(os.path.join(folder, exe), stand, emulator, env)
             if done.returncode == SKIP and not done.stdout:
                 print("%s cannot run here: %s" % (exe, done.stderr.decode(errors="replace")))
                 return SKIP
             out = done.stdout.replace(b"\r\n", b"\n").decode(errors="replace")
-            print("%s beside %s: status %d\n%s" % (exe, stub or "no DLL", done.returncode, out))
+            print("%s, %s: status %d\n%s" % (exe, case, done.returncode, out))
             if not re.fullmatch(pattern, out) or done.returncode != 255 or done.stderr:
-                fail("%s beside %s: not its message and status 255 (stdout above), or stderr %r"
-                     % (exe, stub or "no DLL", done.stderr))
+                fail("%s, %s: not its message and status 255 (stdout above), or stderr %r"
+                     % (exe, case, done.stderr))
+        if case == "started-inside-a-zip":
+            shutil.rmtree(folder, ignore_errors=True)
     return 0
 
 

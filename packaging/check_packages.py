@@ -1,11 +1,14 @@
 #!/usr/bin/python3
 """Makes the Windows zips with CPack and checks what a technician gets from them:
 the files, the shipped exes (stripped, small, versioned, with a manifest that
-asks for no administrator, of the right architecture), what the site zip's
+asks for no administrator, of the right architecture, with ASLR and DEP,
+importing only what every Windows has), the checksums beside the zips, zips
+signed with a throwaway certificate, what the site zip's
 exes say about a KvxQ713.dll they cannot use, and the training zip's practice
 runs under wine.
 
 usage: check_packages.py make ZIP_DIR CPACK CONFIG
+       check_packages.py signed ZIP_DIR CPACK CONFIG VERSION ARCH
        check_packages.py contents ZIP_DIR VERSION ARCH SOURCE_DIR FIRMWARE_DIR [--restore] [--guide]
        check_packages.py exes ZIP_DIR VERSION ARCH OBJDUMP [--restore]
        check_packages.py loading ZIP_DIR VERSION ARCH STUB_DIR WORK_DIR [--restore] -- EMULATOR...
@@ -24,7 +27,13 @@ import zipfile
 
 FIRMWARE = ["20151028_Lumivor-Q713_v2.3.1.bin", "20140827_Lumivor-Q713_v0.0.0_patch.bin"]
 PE_FORMAT = {"win64": "pei-x86-64", "win32": "pei-i386"}
-MAX_EXE_BYTES = 64 * 1024
+MAX_EXE_BYTES = 80 * 1024
+COMPANY = "Zentrovique"
+# What every Windows from 7 on has; the C and C++ runtimes are linked in.
+IMPORTS = {"kernel32.dll", "msvcrt.dll"}
+DYNAMIC_BASE, NX_COMPAT, HIGH_ENTROPY_VA = 0x40, 0x100, 0x20
+RELOCS_STRIPPED = 0x1
+BASE_RELOCATION = 5
 RT_MANIFEST = 24
 # Windows 7, 8, 8.1, and 10 and 11.
 SUPPORTED_OS = {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
@@ -59,6 +68,95 @@ def make(zip_dir, cpack, config):
     # for each zip, must not differ by the second in which that happened.
     env = dict(os.environ, SOURCE_DATE_EPOCH=os.environ.get("SOURCE_DATE_EPOCH", "0"))
     return subprocess.call([cpack, "--config", config, "-B", zip_dir], env=env)
+
+
+def check_checksums(zip_dir):
+    """SHA256SUMS names every zip beside it once, with its hash, as sha256sum
+    writes it."""
+    import hashlib
+    zips = sorted(n for n in os.listdir(zip_dir) if n.endswith(".zip"))
+    try:
+        with open(os.path.join(zip_dir, "SHA256SUMS")) as f:
+            lines = f.read().splitlines()
+    except OSError as error:
+        fail("no SHA256SUMS beside the zips: %s" % error)
+        return
+    listed = {line[66:]: line[:64] for line in lines if line[64:66] == "  "}
+    if len(listed) != len(lines) or sorted(listed) != zips:
+        fail("SHA256SUMS lists %s, expected a line for each of %s" % (lines, zips))
+    for name in zips:
+        with open(os.path.join(zip_dir, name), "rb") as f:
+            if listed.get(name) != hashlib.sha256(f.read()).hexdigest():
+                fail("SHA256SUMS: %s has another hash" % name)
+
+
+def check_hardening(name, pe, arch):
+    """ASLR (with the relocations it needs), DEP and, on x64, addresses above
+    4 GB; and only DLLs that Windows 7 has."""
+    wanted = DYNAMIC_BASE | NX_COMPAT | (HIGH_ENTROPY_VA if arch == "win64" else 0)
+    flags = pe.OPTIONAL_HEADER.DllCharacteristics
+    if flags & wanted != wanted:
+        fail("%s: DllCharacteristics 0x%x lacks 0x%x" % (name, flags, wanted & ~flags))
+    if pe.FILE_HEADER.Characteristics & RELOCS_STRIPPED or \
+            not pe.OPTIONAL_HEADER.DATA_DIRECTORY[BASE_RELOCATION].Size:
+        fail("%s: no relocations, so Windows cannot move it (no ASLR)" % name)
+    imports = {entry.dll.decode().lower() for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])}
+    if imports != IMPORTS:
+        fail("%s imports %s, expected %s" % (name, sorted(imports), sorted(IMPORTS)))
+
+
+def check_signed(zip_dir, cpack, config, version, arch):
+    """Zips made with a throwaway self-signed certificate: every exe and DLL
+    in them carries an Authenticode signature that verifies."""
+    tools = {t: shutil.which(t) for t in ("openssl", "osslsigncode")}
+    if not all(tools.values()):
+        print("not tried: %s not installed" % [t for t, path in tools.items() if not path])
+        return SKIP
+    shutil.rmtree(zip_dir, ignore_errors=True)
+    secrets = os.path.join(zip_dir + "-certificate")
+    shutil.rmtree(secrets, ignore_errors=True)
+    os.makedirs(secrets)
+    key, cert, p12, password = (os.path.join(secrets, n) for n in
+                                ("key.pem", "cert.pem", "cert.p12", "password.txt"))
+    with open(password, "w") as f:
+        f.write("a pass phrase with spaces\n")
+    for command in (["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-keyout", key,
+                     "-out", cert, "-subj", "/CN=%s test signing/O=%s" % (COMPANY, COMPANY),
+                     "-addext", "extendedKeyUsage=codeSigning"],
+                    ["pkcs12", "-export", "-inkey", key, "-in", cert, "-out", p12,
+                     "-passout", "file:" + password]):
+        subprocess.run([tools["openssl"]] + command, check=True, capture_output=True)
+    env = dict(os.environ, SOURCE_DATE_EPOCH=os.environ.get("SOURCE_DATE_EPOCH", "0"))
+    made = subprocess.run([cpack, "--config", config, "-B", zip_dir,
+                           "-D", "CPACK_Q713_SIGN_PKCS12=" + p12,
+                           "-D", "CPACK_Q713_SIGN_PASSWORD_FILE=" + password,
+                           "-D", "CPACK_Q713_OSSLSIGNCODE=" + tools["osslsigncode"]],
+                          env=env, capture_output=True, text=True)
+    if made.returncode != 0 or "not signed" in made.stdout:
+        fail("cpack with a certificate:\n%s%s" % (made.stdout, made.stderr))
+        return 0
+    check_checksums(zip_dir)
+    unpacked = os.path.join(zip_dir, "unpacked-signed")
+    for zip_path in zip_names(zip_dir, version, arch):
+        if not os.path.exists(zip_path):
+            continue  # no training zip beside the maker's library
+        for name, data in files_of(zipfile.ZipFile(zip_path)).items():
+            if not name.endswith((".exe", ".dll")):
+                continue
+            path = os.path.join(unpacked, os.path.basename(zip_path), name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+            done = subprocess.run([tools["osslsigncode"], "verify", "-CAfile", cert, "-in", path],
+                                  capture_output=True, text=True)
+            print("%s in %s: %s" % (name, os.path.basename(zip_path),
+                                    "signature verified" if done.returncode == 0 else "NOT"))
+            if done.returncode != 0 or "Signature verification: ok" not in done.stdout:
+                fail("%s in %s: the signature does not verify:\n%s%s"
+                     % (name, zip_path, done.stdout, done.stderr))
+            if len(data) > MAX_EXE_BYTES and name.endswith(".exe"):
+                fail("%s is %d bytes signed, more than %d" % (name, len(data), MAX_EXE_BYTES))
+    return 0
 
 
 def check_crlf(name, data):
@@ -147,6 +245,7 @@ def check_exes(zip_dir, version, arch, objdump, restore):
     numbers = [int(n) for n in four_part.split(".")]
     unpacked = os.path.join(zip_dir, "unpacked-exes")
     os.makedirs(unpacked, exist_ok=True)
+    check_checksums(zip_dir)
 
     for name in exe_names(restore) + (["KvxQ713.dll"] if training else []):
         data = site.get(name, training.get(name))
@@ -183,6 +282,10 @@ def check_exes(zip_dir, version, arch, objdump, restore):
             if not strings.get(key):
                 fail("%s: no %s" % (name, key))
         check_manifest(name, pe)
+        check_hardening(name, pe, arch)
+        if strings.get("CompanyName") != COMPANY:
+            fail("%s: CompanyName is %r, expected %r as the banner has it"
+                 % (name, strings.get("CompanyName"), COMPANY))
         fixed = pe.VS_FIXEDFILEINFO[0] if getattr(pe, "VS_FIXEDFILEINFO", None) else None
         packed = [numbers[0] << 16 | numbers[1], numbers[2] << 16 | numbers[3]]
         if not fixed or [fixed.FileVersionMS, fixed.FileVersionLS] != packed or \
@@ -378,8 +481,8 @@ def check_practice(zip_dir, version, arch, source_dir, work, restore, emulator):
     if status != 255 or b"Practice update ended with exit status -1." not in text:
         fail("train.bat ended with %d, expected the demo's 255 (-1)" % status)
     # The version resource and the banner must name the same release.
-    if ("Update Tool v%s *" % version).encode() not in text:
-        fail("the banner does not show version %s" % version)
+    if ("* %s Lumivor-Q713/ORB-NX Update Tool v%s *" % (COMPANY, version)).encode() not in text:
+        fail("the banner does not show %s and version %s" % (COMPANY, version))
     updated_flash = flash_of_camera_1(trace)
     if not restore:
         return
@@ -411,7 +514,10 @@ def main(argv):
     restore = "--restore" in flags
     if args[:1] == ["make"] and len(args) == 4:
         return make(*args[1:])
-    if args[:1] == ["contents"] and len(args) == 6:
+    if args[:1] == ["signed"] and len(args) == 6:
+        if check_signed(*args[1:]) == SKIP:
+            return SKIP
+    elif args[:1] == ["contents"] and len(args) == 6:
         check_contents(*args[1:], restore, "--guide" in flags)
     elif args[:1] == ["exes"] and len(args) == 5:
         if check_exes(*args[1:], restore) == SKIP:

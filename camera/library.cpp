@@ -157,8 +157,9 @@ bool inTemporaryFolder() {
 
 void sayExtractFirst() {
     say("This tool was started from inside a zip, in a temporary folder without KvxQ713.dll.\n"
-        "Extract all files of the zip into a folder first (Explorer: right-click the zip,\n"
-        "'Extract All'), put KvxQ713.dll beside the tools there and start them there.\n");
+        "Extract all files of the zip into a folder first (Explorer: right-click the zip, "
+        "'Extract All'),\n"
+        "put KvxQ713.dll beside the tools there and start them from that folder.\n");
 }
 
 void sayOtherArchitecture() {
@@ -172,7 +173,7 @@ void sayOtherArchitecture() {
 
 // The maker's file itself is broken or is no file: only a new copy helps.
 void sayNotADll(const char* what) {
-    say("KvxQ713.dll in the folder of this tool %s.\n"
+    say("%s\n"
         "Copy the maker's KvxQ713.dll into that folder again, in place of this one.\n",
         what);
 }
@@ -298,7 +299,7 @@ void sayWhyNotLoaded(DWORD error, int folderUnits) {
         return;
     }
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        sayNotADll("is a folder, not the maker's DLL");
+        sayNotADll("KvxQ713.dll in the folder of this tool is a folder, not the maker's DLL.");
         return;
     }
     // Its headers tell most of what went wrong; one that cannot be read is
@@ -310,11 +311,15 @@ void sayWhyNotLoaded(DWORD error, int folderUnits) {
         return;
     }
     if (dll.kind == DllKind::EMPTY) {
-        sayNotADll("is empty, not a DLL");
+        sayNotADll("KvxQ713.dll in the folder of this tool is empty, not a DLL.");
     } else if (dll.kind == DllKind::NOT_PE) {
-        sayNotADll("is not a DLL at all (a text file, perhaps, or a web page)");
+        sayNotADll(
+            "KvxQ713.dll in the folder of this tool is not a DLL at all (a text file, perhaps, or "
+            "a web page).");
     } else if (dll.kind == DllKind::CUT_SHORT) {
-        sayNotADll("is cut short: the file ends before the DLL does");
+        sayNotADll(
+            "KvxQ713.dll in the folder of this tool is cut short: the file ends before the "
+            "DLL does.");
     } else if (dll.machine == OTHER_MACHINE) {
         sayOtherArchitecture();
     } else if ((error != ERROR_MOD_NOT_FOUND && error != ERROR_BAD_EXE_FORMAT) ||

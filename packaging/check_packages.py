@@ -297,6 +297,10 @@ COPY_ALL = ("Copy all files that came with KvxQ713.dll into its folder, and inst
             "maker's instructions ask for.\n")
 NOT_A_DLL = ("KvxQ713.dll in the folder of this tool %s.\nCopy the maker's KvxQ713.dll into "
              "that folder again, in place of this one.\n")
+EXTRACT_FIRST = ("This tool was started from inside a zip, in a temporary folder without "
+                 "KvxQ713.dll.\nExtract all files of the zip into a folder first (Explorer: "
+                 "right-click the zip, 'Extract All'),\nput KvxQ713.dll beside the tools there "
+                 "and start them from that folder.\n")
 FOLDER = object()
 
 
@@ -392,11 +396,7 @@ def check_loading(zip_dir, version, arch, stub_dir, work, restore, emulator):
     temporary = wine_temporary_folder()
     if temporary:
         # Explorer's copy of an exe out of a zip: alone, in a folder it deletes.
-        cases.append(("started-inside-a-zip", {}, {}, {},
-                      "This tool was started from inside a zip, in a temporary folder without "
-                      "KvxQ713.dll.\nExtract all files of the zip into a folder first (Explorer: "
-                      "right-click the zip,\n'Extract All'), put KvxQ713.dll beside the tools "
-                      "there and start them there.\n"))
+        cases.append(("started-inside-a-zip", {}, {}, {}, EXTRACT_FIRST))
     else:
         print("not tried: no temporary folder in the wine prefix")
     for case, beside, working, along_path, text in cases:

@@ -3,6 +3,7 @@
 #include "camera/dll_file.h"
 
 #include <cstring>
+#include <cwchar>
 #include <cwctype>
 
 namespace {

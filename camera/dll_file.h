@@ -4,8 +4,8 @@
 #ifndef CAMERA_DLL_FILE_H
 #define CAMERA_DLL_FILE_H
 
-#include <cstdint>
-#include <cwchar>
+#include <stdint.h>
+#include <wchar.h>
 
 /// Reads size bytes at offset of file into data; false unless all were read.
 using ReadAt = bool (*)(void* file, uint32_t offset, void* data, uint32_t size);

@@ -511,28 +511,28 @@ bool unchangedSinceOpened(const TranscriptFile& transcript) {
 
 }  // namespace
 
-bool openTranscript(const PathText* name, TranscriptFile* transcript) {
-    const char* path = shownPath(name);
+bool openTranscript(const PathText* path, TranscriptFile* transcript) {
+    const char* shown = shownPath(path);
     // Looked at before opening: opening a pipe may wait for a writer forever.
     FileFacts facts{};
-    if (!factsOfPath(name, &facts)) {
-        sayError("%s: cannot open the file (%s).\n", path, std::strerror(errno));
+    if (!factsOfPath(path, &facts)) {
+        sayError("%s: cannot open the file (%s).\n", shown, std::strerror(errno));
         return false;
     }
-    if (!acceptable(path, facts)) {
+    if (!acceptable(shown, facts)) {
         return false;
     }
-    std::FILE* file = openForReading(name);
+    std::FILE* file = openForReading(path);
     if (file == nullptr) {
-        sayError("%s: cannot open the file (%s).\n", path, std::strerror(errno));
+        sayError("%s: cannot open the file (%s).\n", shown, std::strerror(errno));
         return false;
     }
     // What was opened counts, should the name have changed hands meanwhile.
-    if (!factsOfFile(file, &facts) || !acceptable(path, facts)) {
+    if (!factsOfFile(file, &facts) || !acceptable(shown, facts)) {
         std::fclose(file);
         return false;
     }
-    *transcript = {path, file, facts.size, facts.modifiedSeconds, facts.modifiedNanoseconds};
+    *transcript = {shown, file, facts.size, facts.modifiedSeconds, facts.modifiedNanoseconds};
     return true;
 }
 

@@ -4,8 +4,9 @@
 #define CAMERA_LIBRARY_H
 
 #ifdef _WIN32
-/// Loads KvxQ713.dll from the exe's own folder and finds its six functions;
-/// false, after a message saying what is wrong and what to do, when it cannot.
+/// Loads KvxQ713.dll from the exe's own folder, the DLLs it needs only from
+/// there and Windows' own folders, and finds its six functions; false, after
+/// a message saying what is wrong and what to do, when it cannot.
 /// Call before any function of camera/KvxQ713.h.
 bool loadCameraLibrary();
 #else

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "camera/KvxQ713.h"
+#include "camera/dll_file.h"
 #include "console/console.h"
 
 namespace {
@@ -15,6 +16,8 @@ namespace {
 // One calling convention on x64, and its exported names are never decorated.
 #define LOADED_STDCALL
 constexpr int STDCALL_NAMES = 0;
+constexpr int TOOL_BITS = 64;
+constexpr WORD OWN_MACHINE = IMAGE_FILE_MACHINE_AMD64;
 constexpr WORD OTHER_MACHINE = IMAGE_FILE_MACHINE_I386;
 constexpr char OTHER_ZIP[] = "win32";
 constexpr char OTHER_ARCHITECTURE[] =
@@ -22,6 +25,8 @@ constexpr char OTHER_ARCHITECTURE[] =
 #else
 #define LOADED_STDCALL __stdcall
 constexpr int STDCALL_NAMES = 2;
+constexpr int TOOL_BITS = 32;
+constexpr WORD OWN_MACHINE = IMAGE_FILE_MACHINE_I386;
 constexpr WORD OTHER_MACHINE = IMAGE_FILE_MACHINE_AMD64;
 constexpr char OTHER_ZIP[] = "win64";
 constexpr char OTHER_ARCHITECTURE[] =
@@ -94,37 +99,36 @@ const char* errorText(DWORD error) {
     if (length == 0) {
         return "no description";
     }
-    return shown(text, static_cast<int>(length));
+    // Some of Windows' texts hold an insert for the file's name: %1 is not...
+    static char printable[sizeof text];
+    withoutInserts(shown(text, static_cast<int>(length)), "KvxQ713.dll", printable,
+                   static_cast<int>(sizeof printable));
+    return printable;
 }
 
-// False unless all size bytes at offset were read.
-bool readAt(HANDLE file, DWORD offset, void* data, DWORD size) {
+// The DLL's own reader for dll_file.h: false unless all size bytes were read.
+bool readAt(void* file, uint32_t offset, void* data, uint32_t size) {
     OVERLAPPED at{};
     at.Offset = offset;
     DWORD got = 0;
-    return ReadFile(file, data, size, &got, &at) && got == size;
+    return ReadFile(static_cast<HANDLE>(file), data, size, &got, &at) && got == size;
 }
 
-// The machine a PE file says it was built for; 0 when it says nothing readable.
-WORD machineOf(const wchar_t* path) {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return 0;
+// Reads the headers of the file at path into dll, which reads on through
+// *file until it is closed; false when the file cannot be opened.
+bool openDllFile(const wchar_t* path, DllFile* dll, HANDLE* file) {
+    *file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    LARGE_INTEGER size{};
+    if (*file == INVALID_HANDLE_VALUE) {
+        return false;
     }
-    IMAGE_DOS_HEADER dos{};
-    struct {
-        DWORD signature;
-        IMAGE_FILE_HEADER header;
-    } pe{};
-    WORD machine = 0;
-    if (readAt(file, 0, &dos, sizeof dos) && dos.e_magic == IMAGE_DOS_SIGNATURE &&
-        readAt(file, static_cast<DWORD>(dos.e_lfanew), &pe, sizeof pe) &&
-        pe.signature == IMAGE_NT_SIGNATURE) {
-        machine = pe.header.Machine;
+    if (!GetFileSizeEx(*file, &size)) {
+        CloseHandle(*file);
+        return false;
     }
-    CloseHandle(file);
-    return machine;
+    readDllFile(readAt, *file, static_cast<uint64_t>(size.QuadPart), dll);
+    return true;
 }
 
 void sayNoLibrary(int folderUnits) {
@@ -138,6 +142,26 @@ void sayNoLibrary(int folderUnits) {
         shown(dllPath, folderUnits));
 }
 
+// Explorer runs an exe shown inside a zip from a copy of it alone in the
+// user's temporary folder, which it deletes afterwards.
+bool inTemporaryFolder() {
+    static wchar_t temporary[PATH_UNITS];
+    DWORD units = GetTempPathW(PATH_UNITS, temporary);
+    if (units == 0 || units >= PATH_UNITS) {
+        return false;
+    }
+    // It may come in its short form, C:\Users\TECHNI~1\...
+    units = GetLongPathNameW(temporary, temporary, PATH_UNITS);
+    return units > 0 && units < PATH_UNITS && insideFolder(dllPath, temporary);
+}
+
+void sayExtractFirst() {
+    say("This tool was started from inside a zip, in a temporary folder without KvxQ713.dll.\n"
+        "Extract all files of the zip into a folder first (Explorer: right-click the zip, "
+        "'Extract All'),\n"
+        "put KvxQ713.dll beside the tools there and start them from that folder.\n");
+}
+
 void sayOtherArchitecture() {
     char zip[64];
     // Named as packaging/CMakeLists.txt names it, with the build's version.
@@ -147,25 +171,169 @@ void sayOtherArchitecture() {
     say("Unpack %s into the folder of this tool and use its tools instead.\n", zip);
 }
 
+// The maker's file itself is broken or is no file: only a new copy helps.
+void sayNotADll(const char* what) {
+    say("%s\n"
+        "Copy the maker's KvxQ713.dll into that folder again, in place of this one.\n",
+        what);
+}
+
+const char* COPY_ALL_FILES =
+    "Copy all files that came with KvxQ713.dll into its folder, and install what the "
+    "maker's instructions ask for.\n";
+
 void sayLoadFailed(DWORD error) {
     say("Windows could not load KvxQ713.dll (error %lu): %s\n", error, errorText(error));
-    say("A library that KvxQ713.dll needs may be missing.\n"
-        "Copy all files that came with KvxQ713.dll into its folder, and install what the "
-        "maker's instructions ask for.\n");
+    say("%s", COPY_ALL_FILES);
+}
+
+// Older MinGW headers lack these two.
+constexpr DWORD VIRUS_INFECTED = 225;
+constexpr DWORD SYSTEM_INTEGRITY_POLICY_VIOLATION = 4551;
+
+// What Windows said, where its number alone tells what to do.
+void sayByError(DWORD error) {
+    switch (error) {
+        case ERROR_ACCESS_DENIED:
+        case VIRUS_INFECTED:
+        case ERROR_ACCESS_DISABLED_BY_POLICY:
+        case SYSTEM_INTEGRITY_POLICY_VIOLATION:
+            // Antivirus and the company's application control answer so.
+            say("Windows or security software blocked KvxQ713.dll (error %lu): %s\n"
+                "Ask the IT department to allow KvxQ713.dll and this tool in this folder.\n",
+                error, errorText(error));
+            break;
+        case ERROR_DLL_INIT_FAILED:
+            say("KvxQ713.dll could not start (error 1114): its driver or the maker's device "
+                "software may be missing.\n"
+                "Install the maker's software for the Lumivor-Q713 as its instructions say, then "
+                "start the tool again.\n");
+            break;
+        case ERROR_BAD_EXE_FORMAT:
+            say("A DLL that KvxQ713.dll needs is damaged or for the other architecture (error "
+                "193).\n"
+                "Copy all files that came with KvxQ713.dll into its folder again, the maker's "
+                "%d-bit ones.\n",
+                TOOL_BITS);
+            break;
+        case ERROR_MOD_NOT_FOUND:
+            say("A DLL that KvxQ713.dll needs, or one that it needs in turn, is missing (error "
+                "126).\n"
+                "%s",
+                COPY_ALL_FILES);
+            break;
+        default:
+            sayLoadFailed(error);
+    }
+}
+
+bool fileExists(const wchar_t* path) {
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// Windows' API sets (api-ms-win-...) are names, not files.
+bool apiSet(const char* name) {
+    return _strnicmp(name, "api-", 4) == 0 || _strnicmp(name, "ext-", 4) == 0;
+}
+
+// Names the first DLL that KvxQ713.dll imports and Windows could not have
+// given it: in neither the tool's folder nor the system folder, or there
+// but unusable. False when each is found and usable: then one of theirs is not.
+bool sayMissingImport(const DllFile& dll, int folderUnits) {
+    static wchar_t candidate[PATH_UNITS];
+    char name[IMPORT_NAME_SIZE];
+    for (int index = 0; importedDll(dll, index, name); ++index) {
+        if (apiSet(name) || GetModuleHandleA(name) != nullptr) {
+            continue;
+        }
+        wcsncpy(candidate, dllPath, static_cast<size_t>(folderUnits) + 1);
+        int units = MultiByteToWideChar(CP_ACP, 0, name, -1, candidate + folderUnits + 1,
+                                        static_cast<int>(PATH_UNITS) - folderUnits - 1);
+        if (units > 0 && fileExists(candidate)) {
+            DllFile needed{};
+            HANDLE file = INVALID_HANDLE_VALUE;
+            bool usable = openDllFile(candidate, &needed, &file) && needed.kind == DllKind::PE &&
+                          needed.machine == OWN_MACHINE;
+            if (file != INVALID_HANDLE_VALUE) {
+                CloseHandle(file);
+            }
+            if (usable) {
+                continue;
+            }
+            say("KvxQ713.dll needs %s, but the %s in its folder is damaged or for the other "
+                "architecture.\n"
+                "Copy all files that came with KvxQ713.dll into its folder again, the maker's "
+                "%d-bit ones.\n",
+                name, name, TOOL_BITS);
+            return true;
+        }
+        UINT systemUnits = GetSystemDirectoryW(candidate, PATH_UNITS);
+        if (systemUnits > 0 && systemUnits < PATH_UNITS - 1) {
+            candidate[systemUnits] = L'\\';
+            units = MultiByteToWideChar(CP_ACP, 0, name, -1, candidate + systemUnits + 1,
+                                        static_cast<int>(PATH_UNITS - systemUnits - 1));
+            if (units > 0 && fileExists(candidate)) {
+                continue;
+            }
+        }
+        say("KvxQ713.dll needs %s, which is neither in its folder nor in Windows' system "
+            "folder.\n"
+            "%s",
+            name, COPY_ALL_FILES);
+        return true;
+    }
+    return false;
 }
 
 // Why the DLL at dllPath did not load, from the file itself where it can tell.
 void sayWhyNotLoaded(DWORD error, int folderUnits) {
-    bool missing =
-        GetFileAttributesW(dllPath) == INVALID_FILE_ATTRIBUTES &&
-        (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND);
-    if (missing) {
-        sayNoLibrary(folderUnits);
-    } else if (machineOf(dllPath) == OTHER_MACHINE) {
-        sayOtherArchitecture();
-    } else {
-        sayLoadFailed(error);
+    DWORD attributes = GetFileAttributesW(dllPath);
+    if (attributes == INVALID_FILE_ATTRIBUTES &&
+        (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND)) {
+        if (inTemporaryFolder()) {
+            sayExtractFirst();
+        } else {
+            sayNoLibrary(folderUnits);
+        }
+        return;
     }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        sayNotADll("KvxQ713.dll in the folder of this tool is a folder, not the maker's DLL.");
+        return;
+    }
+    // Its headers tell most of what went wrong; one that cannot be read is
+    // what a scanner holding the file gives.
+    static DllFile dll;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (!openDllFile(dllPath, &dll, &file)) {
+        sayByError(error);
+        return;
+    }
+    if (dll.kind == DllKind::EMPTY) {
+        sayNotADll("KvxQ713.dll in the folder of this tool is empty, not a DLL.");
+    } else if (dll.kind == DllKind::NOT_PE) {
+        sayNotADll(
+            "KvxQ713.dll in the folder of this tool is not a DLL at all (a text file, perhaps, or "
+            "a web page).");
+    } else if (dll.kind == DllKind::CUT_SHORT) {
+        sayNotADll(
+            "KvxQ713.dll in the folder of this tool is cut short: the file ends before the "
+            "DLL does.");
+    } else if (dll.machine == OTHER_MACHINE) {
+        sayOtherArchitecture();
+    } else if ((error != ERROR_MOD_NOT_FOUND && error != ERROR_BAD_EXE_FORMAT) ||
+               !sayMissingImport(dll, folderUnits)) {
+        sayByError(error);
+    }
+    CloseHandle(file);
+}
+
+// The search flags came with AddDllDirectory, in Windows 8 and in Windows 7's
+// update KB2533623.
+bool searchFlagsKnown() {
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    return kernel != nullptr && GetProcAddress(kernel, "AddDllDirectory") != nullptr;
 }
 
 // A decorated name proves __stdcall; an undecorated one is what the build says.
@@ -225,11 +393,20 @@ bool loadCameraLibrary() {
     --folderUnits;
     wcscpy(dllPath + folderUnits, DLL_NAME);
 
-    // The full path keeps the DLL to the exe's folder; the altered search path
-    // looks for the DLLs it needs beside it first. No dialog box for a broken file.
+    // The full path keeps the DLL to the exe's folder, and the DLLs it needs
+    // are looked for only there and in Windows' own folders: a DLL of the same
+    // name in the working folder (a USB stick, Downloads) or along PATH would
+    // run inside the process that writes to the camera. Without the search
+    // flags (Windows 7 without KB2533623) the working folder is at least taken
+    // out; that also keeps it from the DLL's own later loads. No dialog box
+    // for a broken file.
+    SetDllDirectoryW(L"");
+    DWORD search = searchFlagsKnown()
+                       ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
+                       : LOAD_WITH_ALTERED_SEARCH_PATH;
     DWORD errorMode = 0;
     SetThreadErrorMode(SEM_FAILCRITICALERRORS, &errorMode);
-    HMODULE library = LoadLibraryExW(dllPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    HMODULE library = LoadLibraryExW(dllPath, nullptr, search);
     DWORD error = GetLastError();
     SetThreadErrorMode(errorMode, nullptr);
     if (library == nullptr) {

@@ -6,8 +6,9 @@
 #include <stdint.h>
 
 #ifdef _WIN32
-/// Loads KvxQ713.dll from the exe's own folder and finds its six functions;
-/// false, after a message saying what is wrong and what to do, when it cannot.
+/// Loads KvxQ713.dll from the exe's own folder, the DLLs it needs only from
+/// there and Windows' own folders, and finds its six functions; false, after
+/// a message saying what is wrong and what to do, when it cannot.
 /// Call before any function of camera/KvxQ713.h.
 bool loadCameraLibrary();
 

@@ -7,6 +7,10 @@
 #include "console/terminal.h"
 #include "console/window.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 // The printed lines are the technician's only record of the calibration.
@@ -67,6 +71,16 @@ void sayError(const char* format, ...) {
     std::vfprintf(stderr, format, args);
     va_end(args);
 }
+
+#ifdef _WIN32
+void shownText(const wchar_t* text, char* out, int outSize) {
+    // Without a console GetConsoleOutputCP gives 0, the ANSI code page.
+    int length =
+        WideCharToMultiByte(GetConsoleOutputCP(), 0, text, -1, out, outSize, nullptr, nullptr);
+    // Cut at the end of out, or nothing where it could not be converted.
+    out[length > 0 ? length - 1 : 0] = '\0';
+}
+#endif
 
 bool outputFailed() {
     return writeFailed;

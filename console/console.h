@@ -19,6 +19,12 @@ void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
 /// Prints a printf-style message to standard error.
 void sayError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+#ifdef _WIN32
+/// Copies text (UTF-16) into out, of outSize bytes, in the console's code page,
+/// as the console shows what the tools print.
+void shownText(const wchar_t* text, char* out, int outSize);
+#endif
+
 /// True when a message could not be written to standard output since startConsole.
 bool outputFailed();
 

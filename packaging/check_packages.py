@@ -1,11 +1,14 @@
 #!/usr/bin/python3
 """Makes the Windows zips with CPack and checks what a technician gets from them:
 the files, the shipped exes (stripped, small, versioned, with a manifest that
-asks for no administrator, of the right architecture), what the site zip's
+asks for no administrator, of the right architecture, with ASLR and DEP,
+importing only what every Windows has), the checksums beside the zips, zips
+signed with a throwaway certificate, what the site zip's
 exes say about a KvxQ713.dll they cannot use, and the training zip's practice
 runs under wine.
 
 usage: check_packages.py make ZIP_DIR CPACK CONFIG
+       check_packages.py signed ZIP_DIR CPACK CONFIG VERSION ARCH
        check_packages.py contents ZIP_DIR VERSION ARCH SOURCE_DIR FIRMWARE_DIR [--restore] [--guide]
        check_packages.py exes ZIP_DIR VERSION ARCH OBJDUMP [--restore]
        check_packages.py loading ZIP_DIR VERSION ARCH STUB_DIR WORK_DIR [--restore] -- EMULATOR...
@@ -14,6 +17,7 @@ usage: check_packages.py make ZIP_DIR CPACK CONFIG
   STUB_DIR holds unusable KvxQ713.dll files, one folder each (tests/windows).
   EMULATOR runs a Windows program of ARCH (an exe, or wine's cmd).
 """
+import glob
 import os
 import re
 import shutil
@@ -27,7 +31,13 @@ MAKER_FIRMWARE = {"20151028_Lumivor-Q713_v2.3.1.bin", "20140827_Lumivor-Q713_v0.
 TRAINING_LINE = b"Training: simulated camera library, no real camera is changed."
 MARKER = b"q713SimulatedCamera"
 PE_FORMAT = {"win64": "pei-x86-64", "win32": "pei-i386"}
-MAX_EXE_BYTES = 64 * 1024
+MAX_EXE_BYTES = 80 * 1024
+COMPANY = "Zentrovique"
+# What every Windows from 7 on has; the C and C++ runtimes are linked in.
+IMPORTS = {"kernel32.dll", "msvcrt.dll"}
+DYNAMIC_BASE, NX_COMPAT, HIGH_ENTROPY_VA = 0x40, 0x100, 0x20
+RELOCS_STRIPPED = 0x1
+BASE_RELOCATION = 5
 RT_MANIFEST = 24
 # Windows 7, 8, 8.1, and 10 and 11.
 SUPPORTED_OS = {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
@@ -81,6 +91,95 @@ def make(zip_dir, cpack, config):
     # for each zip, must not differ by the second in which that happened.
     env = dict(os.environ, SOURCE_DATE_EPOCH=os.environ.get("SOURCE_DATE_EPOCH", "0"))
     return subprocess.call([cpack, "--config", config, "-B", zip_dir], env=env)
+
+
+def check_checksums(zip_dir):
+    """SHA256SUMS names every zip beside it once, with its hash, as sha256sum
+    writes it."""
+    import hashlib
+    zips = sorted(n for n in os.listdir(zip_dir) if n.endswith(".zip"))
+    try:
+        with open(os.path.join(zip_dir, "SHA256SUMS")) as f:
+            lines = f.read().splitlines()
+    except OSError as error:
+        fail("no SHA256SUMS beside the zips: %s" % error)
+        return
+    listed = {line[66:]: line[:64] for line in lines if line[64:66] == "  "}
+    if len(listed) != len(lines) or sorted(listed) != zips:
+        fail("SHA256SUMS lists %s, expected a line for each of %s" % (lines, zips))
+    for name in zips:
+        with open(os.path.join(zip_dir, name), "rb") as f:
+            if listed.get(name) != hashlib.sha256(f.read()).hexdigest():
+                fail("SHA256SUMS: %s has another hash" % name)
+
+
+def check_hardening(name, pe, arch):
+    """ASLR (with the relocations it needs), DEP and, on x64, addresses above
+    4 GB; and only DLLs that Windows 7 has."""
+    wanted = DYNAMIC_BASE | NX_COMPAT | (HIGH_ENTROPY_VA if arch == "win64" else 0)
+    flags = pe.OPTIONAL_HEADER.DllCharacteristics
+    if flags & wanted != wanted:
+        fail("%s: DllCharacteristics 0x%x lacks 0x%x" % (name, flags, wanted & ~flags))
+    if pe.FILE_HEADER.Characteristics & RELOCS_STRIPPED or \
+            not pe.OPTIONAL_HEADER.DATA_DIRECTORY[BASE_RELOCATION].Size:
+        fail("%s: no relocations, so Windows cannot move it (no ASLR)" % name)
+    imports = {entry.dll.decode().lower() for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])}
+    if imports != IMPORTS:
+        fail("%s imports %s, expected %s" % (name, sorted(imports), sorted(IMPORTS)))
+
+
+def check_signed(zip_dir, cpack, config, version, arch):
+    """Zips made with a throwaway self-signed certificate: every exe and DLL
+    in them carries an Authenticode signature that verifies."""
+    tools = {t: shutil.which(t) for t in ("openssl", "osslsigncode")}
+    if not all(tools.values()):
+        print("not tried: %s not installed" % [t for t, path in tools.items() if not path])
+        return SKIP
+    shutil.rmtree(zip_dir, ignore_errors=True)
+    secrets = os.path.join(zip_dir + "-certificate")
+    shutil.rmtree(secrets, ignore_errors=True)
+    os.makedirs(secrets)
+    key, cert, p12, password = (os.path.join(secrets, n) for n in
+                                ("key.pem", "cert.pem", "cert.p12", "password.txt"))
+    with open(password, "w") as f:
+        f.write("a pass phrase with spaces\n")
+    for command in (["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-keyout", key,
+                     "-out", cert, "-subj", "/CN=%s test signing/O=%s" % (COMPANY, COMPANY),
+                     "-addext", "extendedKeyUsage=codeSigning"],
+                    ["pkcs12", "-export", "-inkey", key, "-in", cert, "-out", p12,
+                     "-passout", "file:" + password]):
+        subprocess.run([tools["openssl"]] + command, check=True, capture_output=True)
+    env = dict(os.environ, SOURCE_DATE_EPOCH=os.environ.get("SOURCE_DATE_EPOCH", "0"))
+    made = subprocess.run([cpack, "--config", config, "-B", zip_dir,
+                           "-D", "CPACK_Q713_SIGN_PKCS12=" + p12,
+                           "-D", "CPACK_Q713_SIGN_PASSWORD_FILE=" + password,
+                           "-D", "CPACK_Q713_OSSLSIGNCODE=" + tools["osslsigncode"]],
+                          env=env, capture_output=True, text=True)
+    if made.returncode != 0 or "not signed" in made.stdout:
+        fail("cpack with a certificate:\n%s%s" % (made.stdout, made.stderr))
+        return 0
+    check_checksums(zip_dir)
+    unpacked = os.path.join(zip_dir, "unpacked-signed")
+    for zip_path in zip_names(zip_dir, version, arch):
+        if not os.path.exists(zip_path):
+            continue  # no training zip beside the maker's library
+        for name, data in files_of(zip_path).items():
+            if not name.endswith((".exe", ".dll")):
+                continue
+            path = os.path.join(unpacked, os.path.basename(zip_path), name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+            done = subprocess.run([tools["osslsigncode"], "verify", "-CAfile", cert, "-in", path],
+                                  capture_output=True, text=True)
+            print("%s in %s: %s" % (name, os.path.basename(zip_path),
+                                    "signature verified" if done.returncode == 0 else "NOT"))
+            if done.returncode != 0 or "Signature verification: ok" not in done.stdout:
+                fail("%s in %s: the signature does not verify:\n%s%s"
+                     % (name, zip_path, done.stdout, done.stderr))
+            if len(data) > MAX_EXE_BYTES and name.endswith(".exe"):
+                fail("%s is %d bytes signed, more than %d" % (name, len(data), MAX_EXE_BYTES))
+    return 0
 
 
 def check_crlf(name, data):
@@ -173,6 +272,7 @@ def check_exes(zip_dir, version, arch, objdump, restore):
     numbers = [int(n) for n in four_part.split(".")]
     unpacked = os.path.join(zip_dir, "unpacked-exes")
     os.makedirs(unpacked, exist_ok=True)
+    check_checksums(zip_dir)
 
     for name in exe_names(restore) + (["KvxQ713.dll"] if training else []):
         data = site.get(name, training.get(name))
@@ -214,6 +314,10 @@ def check_exes(zip_dir, version, arch, objdump, restore):
             if not strings.get(key):
                 fail("%s: no %s" % (name, key))
         check_manifest(name, pe)
+        check_hardening(name, pe, arch)
+        if strings.get("CompanyName") != COMPANY:
+            fail("%s: CompanyName is %r, expected %r as the banner has it"
+                 % (name, strings.get("CompanyName"), COMPANY))
         fixed = pe.VS_FIXEDFILEINFO[0] if getattr(pe, "VS_FIXEDFILEINFO", None) else None
         packed = [numbers[0] << 16 | numbers[1], numbers[2] << 16 | numbers[3]]
         if not fixed or [fixed.FileVersionMS, fixed.FileVersionLS] != packed or \
@@ -221,51 +325,143 @@ def check_exes(zip_dir, version, arch, objdump, restore):
             fail("%s: the numeric file or product version is not %s" % (name, four_part))
 
 
+COPY_ALL = ("Copy all files that came with KvxQ713.dll into its folder, and install what the "
+            "maker's instructions ask for.\n")
+NOT_A_DLL = ("KvxQ713.dll in the folder of this tool %s.\nCopy the maker's KvxQ713.dll into "
+             "that folder again, in place of this one.\n")
+EXTRACT_FIRST = ("This tool was started from inside a zip, in a temporary folder without "
+                 "KvxQ713.dll.\nExtract all files of the zip into a folder first (Explorer: "
+                 "right-click the zip, 'Extract All'),\nput KvxQ713.dll beside the tools there "
+                 "and start them from that folder.\n")
+FOLDER = object()
+
+
+def loading_cases(version, arch, stub_dir):
+    """(case, files beside the exe, files in the working folder, files in a
+    folder on PATH, the message). A file is a stub DLL's path, bytes, or FOLDER."""
+    other, bits = OTHER_ARCH[arch], arch[3:]
+
+    def stub(folder, name="KvxQ713.dll"):
+        return os.path.join(stub_dir, folder, name)
+
+    helper, needs_helper = stub("helper", "KvxStubHelper.dll"), stub("needs-missing-dll")
+    missing_helper = ("KvxQ713.dll needs KvxStubHelper.dll, which is neither in its folder nor "
+                      "in Windows' system folder.\n" + COPY_ALL)
+    with open(stub("without-open"), "rb") as f:
+        whole = f.read()
+    return [
+        ("no-dll", {}, {}, {},
+         "KvxQ713.dll, the maker's camera library, is not in the folder of this tool:\n"
+         "FOLDER\nCopy KvxQ713.dll into that folder and start the tool again.\n"),
+        ("other-architecture", {"KvxQ713.dll": stub("other-architecture")}, {}, {},
+         "KvxQ713.dll is a %s-bit DLL, but this tool is %s-bit and cannot use it.\nUnpack "
+         "q713-update-%s-%s.zip into the folder of this tool and use its tools instead.\n"
+         % (other[3:], bits, version, other)),
+        ("without-open", {"KvxQ713.dll": stub("without-open")}, {}, {},
+         "KvxQ713.dll has no function KVXopen: it is not the camera library this tool was made "
+         "for.\nCopy the maker's KvxQ713.dll for the Lumivor-Q713 into the folder of this "
+         "tool.\n"),
+        ("needs-missing-dll", {"KvxQ713.dll": needs_helper}, {}, {}, missing_helper),
+        # A DLL of that name where the technician stands, or along PATH, must
+        # never run in the process that writes to the camera.
+        ("helper-only-in-working-folder", {"KvxQ713.dll": needs_helper},
+         {"KvxStubHelper.dll": helper}, {}, missing_helper),
+        ("helper-only-along-path", {"KvxQ713.dll": needs_helper}, {},
+         {"KvxStubHelper.dll": helper}, missing_helper),
+        ("helper-of-other-architecture", {"KvxQ713.dll": needs_helper,
+         "KvxStubHelper.dll": stub("other-architecture-helper", "KvxStubHelper.dll")}, {}, {},
+         "KvxQ713.dll needs KvxStubHelper.dll, but the KvxStubHelper.dll in its folder is "
+         "damaged or for the other architecture.\nCopy all files that came with KvxQ713.dll "
+         "into its folder again, the maker's %s-bit ones.\n" % bits),
+        ("failing-dllmain", {"KvxQ713.dll": stub("failing-dllmain")}, {}, {},
+         "KvxQ713.dll could not start (error 1114): its driver or the maker's device software "
+         "may be missing.\nInstall the maker's software for the Lumivor-Q713 as its "
+         "instructions say, then start the tool again.\n"),
+        ("text-file", {"KvxQ713.dll": b"<html>404 Not Found</html>\r\n"}, {}, {},
+         NOT_A_DLL % "is not a DLL at all (a text file, perhaps, or a web page)"),
+        ("empty-file", {"KvxQ713.dll": b""}, {}, {}, NOT_A_DLL % "is empty, not a DLL"),
+        ("cut-short", {"KvxQ713.dll": whole[: len(whole) // 2]}, {}, {},
+         NOT_A_DLL % "is cut short: the file ends before the DLL does"),
+        ("folder", {"KvxQ713.dll": FOLDER}, {}, {},
+         NOT_A_DLL % "is a folder, not the maker's DLL"),
+    ]
+
+
+def put_files(folder, files):
+    os.makedirs(folder, exist_ok=True)
+    for name, source in files.items():
+        path = os.path.join(folder, name)
+        if source is FOLDER:
+            os.makedirs(path)
+        elif isinstance(source, bytes):
+            with open(path, "wb") as f:
+                f.write(source)
+        else:
+            shutil.copy(source, path)
+
+
+def wine_temporary_folder():
+    """The wine user's temporary folder, where Explorer would copy an exe
+    started from inside a zip."""
+    prefix = os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine"))
+    # Wine keeps it in the user's folder; Windows in AppData\\Local.
+    found = [p for where in (["Temp"], ["AppData", "Local", "Temp"])
+             for p in glob.glob(os.path.join(prefix, "drive_c", "users", "*", *where))
+             if "/Public/" not in p]
+    return found[0] if found else None
+
+
+def run_site_exe(exe, cwd, emulator, env):
+    # The restore's file is never read: the DLL comes first.
+    args = ["update.txt"] if os.path.basename(exe) == "q713-restore.exe" else []
+    return subprocess.run(["timeout", "60"] + emulator + [exe] + args, cwd=cwd, env=env,
+                          input=b"\n", capture_output=True)
+
+
 def check_loading(zip_dir, version, arch, stub_dir, work, restore, emulator):
-    """The site zip's exes beside no KvxQ713.dll and beside each unusable one
-    of STUB_DIR: their message, the quit prompt, status -1 and nothing else."""
-    other = OTHER_ARCH[arch]
-    cases = {
-        None: "KvxQ713.dll, the maker's camera library, is not in the folder of this tool:\n"
-              "FOLDER\nCopy KvxQ713.dll into that folder and start the tool again.\n",
-        "other-architecture": "KvxQ713.dll is a %s-bit DLL, but this tool is %s-bit and cannot "
-              "use it.\nUnpack q713-update-%s-%s.zip into the folder of this tool and use its "
-              "tools instead.\n" % (other[3:], arch[3:], version, other),
-        "without-open": "KvxQ713.dll has no function KVXopen: it is not the camera library this "
-              "tool was made for.\nCopy the maker's KvxQ713.dll for the Lumivor-Q713 into the "
-              "folder of this tool.\n",
-        # Error 126: a module, the DLL it needs, was not found; REASON is Windows' text.
-        "needs-missing-dll": "Windows could not load KvxQ713.dll (error 126): REASON\nA library "
-              "that KvxQ713.dll needs may be missing.\nCopy all files that came with KvxQ713.dll "
-              "into its folder, and install what the maker's instructions ask for.\n",
-    }
+    """The site zip's exes beside no KvxQ713.dll and beside each unusable one,
+    each started by its full path from another folder: their message, the quit
+    prompt, status -1 and nothing else."""
     site = zip_names(zip_dir, version, arch)[0]
     shutil.rmtree(work, ignore_errors=True)
-    for stub, text in cases.items():
-        folder = os.path.realpath(os.path.join(work, stub or "no-dll"))
-        os.makedirs(folder)
-        dll = os.path.join(stub_dir, stub or "", "KvxQ713.dll")
-        if stub and not os.path.exists(dll):
-            print("not tried: %s was not built" % dll)
+    cases = loading_cases(version, arch, stub_dir)
+    temporary = wine_temporary_folder()
+    if temporary:
+        # Explorer's copy of an exe out of a zip: alone, in a folder it deletes.
+        cases.append(("started-inside-a-zip", {}, {}, {}, EXTRACT_FIRST))
+    else:
+        print("not tried: no temporary folder in the wine prefix")
+    for case, beside, working, along_path, text in cases:
+        stand = os.path.realpath(os.path.join(work, case))
+        folder = os.path.join(stand, "tool")
+        if case == "started-inside-a-zip":
+            folder = os.path.join(temporary, "Temp1_q713-update-%s-%s.zip" % (version, arch))
+            shutil.rmtree(folder, ignore_errors=True)
+        stubs = [s for s in list(beside.values()) + list(working.values()) +
+                 list(along_path.values()) if isinstance(s, str)]
+        if any(not os.path.exists(s) for s in stubs):
+            print("not tried: %s (%s was not built)" % (case, stubs))
             continue
-        if stub:
-            shutil.copy(dll, folder)
+        put_files(folder, beside)
+        put_files(stand, working)
+        path_folder = os.path.join(stand, "on-path")
+        put_files(path_folder, along_path)
+        env = wine_env(WINEPATH="Z:" + path_folder.replace("/", "\\"))
         pattern = re.escape(text + "Hit <return> to quit.\n").replace(
-            "FOLDER", re.escape("Z:" + folder.replace("/", "\\"))).replace("REASON", ".+")
+            "FOLDER", re.escape("Z:" + folder.replace("/", "\\")))
         for exe in exe_names(restore):
             path = extract(site, exe, folder)
-            # The restore's file is never read: the DLL comes first.
-            args = ["update.txt"] if exe == "q713-restore.exe" else []
-            done = subprocess.run(["timeout", "60"] + emulator + [path] + args,
-                                  cwd=folder, env=wine_env(), input=b"\n", capture_output=True)
+            done = run_site_exe(path, stand, emulator, env)
             if done.returncode == SKIP and not done.stdout:
                 print("%s cannot run here: %s" % (exe, done.stderr.decode(errors="replace")))
                 return SKIP
             out = done.stdout.replace(b"\r\n", b"\n").decode(errors="replace")
-            print("%s beside %s: status %d\n%s" % (exe, stub or "no DLL", done.returncode, out))
+            print("%s, %s: status %d\n%s" % (exe, case, done.returncode, out))
             if not re.fullmatch(pattern, out) or done.returncode != 255 or done.stderr:
-                fail("%s beside %s: not its message and status 255 (stdout above), or stderr %r"
-                     % (exe, stub or "no DLL", done.stderr))
+                fail("%s, %s: not its message and status 255 (stdout above), or stderr %r"
+                     % (exe, case, done.stderr))
+        if case == "started-inside-a-zip":
+            shutil.rmtree(folder, ignore_errors=True)
     return 0
 
 
@@ -321,8 +517,8 @@ def check_practice(zip_dir, version, arch, source_dir, work, restore, emulator):
     if status != 255 or b"Practice update ended with exit status -1." not in text:
         fail("train.bat ended with %d, expected the demo's 255 (-1)" % status)
     # The version resource and the banner must name the same release.
-    if ("Update Tool v%s *" % version).encode() not in text:
-        fail("the banner does not show version %s" % version)
+    if ("* %s Lumivor-Q713/ORB-NX Update Tool v%s *" % (COMPANY, version)).encode() not in text:
+        fail("the banner does not show %s and version %s" % (COMPANY, version))
     updated_flash = flash_of_camera_1(trace)
     if not restore:
         return
@@ -354,7 +550,10 @@ def main(argv):
     restore = "--restore" in flags
     if args[:1] == ["make"] and len(args) == 4:
         return make(*args[1:])
-    if args[:1] == ["contents"] and len(args) == 6:
+    if args[:1] == ["signed"] and len(args) == 6:
+        if check_signed(*args[1:]) == SKIP:
+            return SKIP
+    elif args[:1] == ["contents"] and len(args) == 6:
         check_contents(*args[1:], restore, "--guide" in flags)
     elif args[:1] == ["exes"] and len(args) == 5:
         if check_exes(*args[1:], restore) == SKIP:

@@ -3,7 +3,13 @@
 #include "console/console.h"
 #include "restore/recovery.h"
 
+#ifdef _WIN32
+// The file's name as Windows passes it, in UTF-16: through main's argv a name
+// with characters outside the ANSI code page would arrive as '?'.
+int wmain(int argc, wchar_t** argv) {
+#else
 int main(int argc, char** argv) {
+#endif
     startConsole();
     if (argc != 2) {
         sayError(

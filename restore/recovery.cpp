@@ -198,7 +198,7 @@ int restoreFrom(TranscriptFile* transcript) {
 
 }  // namespace
 
-int runRestore(const char* path) {
+int runRestore(const PathText* path) {
     // Without the camera library there is nothing to restore with.
     if (!startLibrary()) {
         return -1;

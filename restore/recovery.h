@@ -4,11 +4,13 @@
 #ifndef RESTORE_RECOVERY_H
 #define RESTORE_RECOVERY_H
 
+#include "restore/transcript.h"
+
 /// Writes the table of the connected camera in the transcript at path back
 /// into it, loading 2.3.1 first on the user's word when the camera runs the
 /// patch; the process's exit status (0 only when all three write-back steps
 /// succeeded and every value was read back as the table has it, -1
 /// otherwise).
-int runRestore(const char* path);
+int runRestore(const PathText* path);
 
 #endif

@@ -44,6 +44,132 @@ struct Reader {
     RegisterTable table;
 };
 
+// The text a transcript holds, whatever Windows saved it as: Notepad's
+// 'Unicode' and PowerShell 5.1's > and Out-File write UTF-16 after a byte
+// order mark, Notepad's 'UTF-8 with BOM' puts EF BB BF first. UTF-16 is read
+// as the same text in UTF-8; everything else byte for byte, as saved.
+enum class Encoding { BYTES, UTF16_LE, UTF16_BE };
+
+struct Text {
+    std::FILE* file;
+    Encoding encoding;
+    long long fileBytes;  // UTF-16 only: read so far
+    long long limit;      // the file's size when opened
+    bool grew;            // more bytes than that were there
+    int heldUnit;         // a UTF-16 unit read ahead, or -1
+    unsigned char pending[4];
+    int pendingNext;
+    int pendingCount;
+};
+
+// Reads the byte order mark, if any, and leaves the file after it.
+Text startText(std::FILE* file, long long size) {
+    Text text{file, Encoding::BYTES, 0, size, false, -1, {}, 0, 0};
+    unsigned char mark[3] = {};
+    size_t got = std::fread(mark, 1, sizeof mark, file);
+    long long start = 0;
+    if (got >= 2 && mark[0] == 0xFF && mark[1] == 0xFE) {
+        text.encoding = Encoding::UTF16_LE;
+        start = 2;
+    } else if (got >= 2 && mark[0] == 0xFE && mark[1] == 0xFF) {
+        text.encoding = Encoding::UTF16_BE;
+        start = 2;
+    } else if (got == 3 && mark[0] == 0xEF && mark[1] == 0xBB && mark[2] == 0xBF) {
+        start = 3;
+    }
+    std::fseek(file, static_cast<long>(start), SEEK_SET);
+    text.fileBytes = start;
+    return text;
+}
+
+// The next UTF-16 unit, or -1 at the end; a lone last byte reads as U+FFFD.
+int readUnit(Text& text) {
+    if (text.heldUnit >= 0) {
+        int unit = text.heldUnit;
+        text.heldUnit = -1;
+        return unit;
+    }
+    if (text.fileBytes >= text.limit) {
+        // Anything past the size it had when opened was added since.
+        text.grew = std::fgetc(text.file) != EOF;
+        return -1;
+    }
+    int first = std::fgetc(text.file);
+    int second = first == EOF ? EOF : std::fgetc(text.file);
+    text.fileBytes += (first != EOF) + (second != EOF);
+    if (first == EOF) {
+        return -1;
+    }
+    if (second == EOF) {
+        return 0xFFFD;
+    }
+    return text.encoding == Encoding::UTF16_LE ? first | second << 8 : first << 8 | second;
+}
+
+// One character from UTF-16, as UTF-8 into pending; false at the end.
+bool decodeCharacter(Text& text) {
+    int unit = readUnit(text);
+    if (unit < 0) {
+        return false;
+    }
+    long code = unit;
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+        int low = readUnit(text);
+        if (low >= 0xDC00 && low <= 0xDFFF) {
+            code = 0x10000 + ((unit - 0xD800L) << 10) + (low - 0xDC00);
+        } else {
+            code = 0xFFFD;
+            text.heldUnit = low;
+        }
+    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+        code = 0xFFFD;
+    }
+    unsigned char* out = text.pending;
+    if (code < 0x80) {
+        *out++ = static_cast<unsigned char>(code);
+    } else if (code < 0x800) {
+        *out++ = static_cast<unsigned char>(0xC0 | code >> 6);
+        *out++ = static_cast<unsigned char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        *out++ = static_cast<unsigned char>(0xE0 | code >> 12);
+        *out++ = static_cast<unsigned char>(0x80 | (code >> 6 & 0x3F));
+        *out++ = static_cast<unsigned char>(0x80 | (code & 0x3F));
+    } else {
+        *out++ = static_cast<unsigned char>(0xF0 | code >> 18);
+        *out++ = static_cast<unsigned char>(0x80 | (code >> 12 & 0x3F));
+        *out++ = static_cast<unsigned char>(0x80 | (code >> 6 & 0x3F));
+        *out++ = static_cast<unsigned char>(0x80 | (code & 0x3F));
+    }
+    text.pendingNext = 0;
+    text.pendingCount = static_cast<int>(out - text.pending);
+    return true;
+}
+
+// std::fgetc on the text.
+int nextChar(Text& text) {
+    if (text.encoding == Encoding::BYTES) {
+        return std::fgetc(text.file);
+    }
+    if (text.pendingNext == text.pendingCount && !decodeCharacter(text)) {
+        return EOF;
+    }
+    return text.pending[text.pendingNext++];
+}
+
+// std::fgets on the text.
+char* readText(char* buffer, int size, Text& text) {
+    if (text.encoding == Encoding::BYTES) {
+        return std::fgets(buffer, size, text.file);
+    }
+    int length = 0;
+    int c = 0;
+    while (length < size - 1 && c != '\n' && (c = nextChar(text)) != EOF) {
+        buffer[length++] = static_cast<char>(c);
+    }
+    buffer[length] = '\0';
+    return length > 0 ? buffer : nullptr;
+}
+
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
@@ -51,10 +177,10 @@ bool isBlank(char c) {
 // False at the end of the file, or once more bytes were read than the file
 // held when opened. A line longer than the buffer is read to its end, so that
 // the line numbers in messages stay right.
-bool readLine(std::FILE* file, Line* line) {
+bool readLine(Text& file, Line* line) {
     // Cleared, so that only a newline read now is found in the buffer.
     std::memset(line->buffer, 0, LINE_SIZE);
-    if (line->bytes > line->limit || std::fgets(line->buffer, LINE_SIZE, file) == nullptr) {
+    if (line->bytes > line->limit || readText(line->buffer, LINE_SIZE, file) == nullptr) {
         return false;
     }
     ++line->number;
@@ -67,8 +193,8 @@ bool readLine(std::FILE* file, Line* line) {
         line->bytes += static_cast<const char*>(newline) - line->buffer + 1;
     } else {
         line->bytes += length > 0 ? static_cast<long long>(length) : 1;
-        int c = std::fgetc(file);
-        for (; c != '\n' && c != EOF && line->bytes <= line->limit; c = std::fgetc(file)) {
+        int c = nextChar(file);
+        for (; c != '\n' && c != EOF && line->bytes <= line->limit; c = nextChar(file)) {
             line->garbled = true;
             ++line->bytes;
         }
@@ -273,8 +399,22 @@ struct FileFacts {
 
 using FileStatus = struct _stat64;
 
-int statusOfPath(const char* path, FileStatus* st) {
-    return _stat64(path, st);
+// The longest path Windows knows, in UTF-16 units.
+constexpr int PATH_TEXT_UNITS = 32768;
+
+int statusOfPath(const PathText* path, FileStatus* st) {
+    return _wstat64(path, st);
+}
+
+std::FILE* openForReading(const PathText* path) {
+    return _wfopen(path, L"rb");
+}
+
+// The name as the messages show it, for the whole run.
+const char* shownPath(const PathText* path) {
+    static char shown[PATH_TEXT_UNITS * 3];
+    shownText(path, shown, static_cast<int>(sizeof shown));
+    return shown;
 }
 
 int statusOfFile(std::FILE* file, FileStatus* st) {
@@ -295,8 +435,16 @@ FileFacts factsOf(const FileStatus& st) {
 
 using FileStatus = struct stat;
 
-int statusOfPath(const char* path, FileStatus* st) {
+int statusOfPath(const PathText* path, FileStatus* st) {
     return stat(path, st);
+}
+
+std::FILE* openForReading(const PathText* path) {
+    return std::fopen(path, "rb");
+}
+
+const char* shownPath(const PathText* path) {
+    return path;
 }
 
 int statusOfFile(std::FILE* file, FileStatus* st) {
@@ -312,7 +460,7 @@ FileFacts factsOf(const FileStatus& st) {
 
 #endif
 
-bool factsOfPath(const char* path, FileFacts* facts) {
+bool factsOfPath(const PathText* path, FileFacts* facts) {
     FileStatus st{};
     if (statusOfPath(path, &st) != 0) {
         return false;
@@ -363,27 +511,28 @@ bool unchangedSinceOpened(const TranscriptFile& transcript) {
 
 }  // namespace
 
-bool openTranscript(const char* path, TranscriptFile* transcript) {
+bool openTranscript(const PathText* path, TranscriptFile* transcript) {
+    const char* shown = shownPath(path);
     // Looked at before opening: opening a pipe may wait for a writer forever.
     FileFacts facts{};
     if (!factsOfPath(path, &facts)) {
-        sayError("%s: cannot open the file (%s).\n", path, std::strerror(errno));
+        sayError("%s: cannot open the file (%s).\n", shown, std::strerror(errno));
         return false;
     }
-    if (!acceptable(path, facts)) {
+    if (!acceptable(shown, facts)) {
         return false;
     }
-    std::FILE* file = std::fopen(path, "rb");
+    std::FILE* file = openForReading(path);
     if (file == nullptr) {
-        sayError("%s: cannot open the file (%s).\n", path, std::strerror(errno));
+        sayError("%s: cannot open the file (%s).\n", shown, std::strerror(errno));
         return false;
     }
     // What was opened counts, should the name have changed hands meanwhile.
-    if (!factsOfFile(file, &facts) || !acceptable(path, facts)) {
+    if (!factsOfFile(file, &facts) || !acceptable(shown, facts)) {
         std::fclose(file);
         return false;
     }
-    *transcript = {path, file, facts.size, facts.modifiedSeconds, facts.modifiedNanoseconds};
+    *transcript = {shown, file, facts.size, facts.modifiedSeconds, facts.modifiedNanoseconds};
     return true;
 }
 
@@ -408,15 +557,17 @@ TranscriptScan scanTranscript(TranscriptFile* transcript, const CameraIdentity* 
     reader.wanted = camera;
     reader.scan = &scan;
     reader.row = NO_TABLE;
+    Text text = startText(transcript->file, transcript->size);
     Line line{};
-    line.limit = transcript->size;
-    while (readLine(transcript->file, &line)) {
+    // UTF-16 is read as UTF-8, at most three bytes for every two.
+    line.limit = text.encoding == Encoding::BYTES ? transcript->size : transcript->size * 3 / 2;
+    while (readLine(text, &line)) {
         readTranscriptLine(reader, line);
     }
     if (std::ferror(transcript->file) != 0) {
         sayError("%s: cannot read the file.\n", path);
         scan.valid = false;
-    } else if (line.bytes > line.limit) {
+    } else if (line.bytes > line.limit || text.grew) {
         sayError("%s: the file changed while q713-restore ran; run it again.\n", path);
         scan.valid = false;
     } else if (reader.row != NO_TABLE) {

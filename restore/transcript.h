@@ -29,13 +29,21 @@ struct TranscriptScan {
     int differingLines[2];
 };
 
+#ifdef _WIN32
+/// A file name as Windows passes it: UTF-16, so that it may hold any character.
+using PathText = wchar_t;
+#else
+/// A file name as the system passes it.
+using PathText = char;
+#endif
+
 /// The most a transcript may hold, far more than a console keeps.
 constexpr long long TRANSCRIPT_MAX_BYTES = 64LL * 1024 * 1024;
 
 /// A transcript held open from its first reading to its last, with what it
 /// looked like when opened.
 struct TranscriptFile {
-    const char* path;
+    const char* path;  // as the messages show it
     std::FILE* file;
     long long size;
     long long modifiedSeconds;
@@ -45,7 +53,7 @@ struct TranscriptFile {
 /// Opens the file at path when it is a regular file of at most
 /// TRANSCRIPT_MAX_BYTES; false, with what the file is on standard error,
 /// otherwise. Anything else (a pipe, a device) is refused without opening it.
-bool openTranscript(const char* path, TranscriptFile* transcript);
+bool openTranscript(const PathText* path, TranscriptFile* transcript);
 
 /// Closes a transcript that openTranscript opened.
 void closeTranscript(TranscriptFile* transcript);

@@ -10,7 +10,10 @@
 #            simcam/profiles: one update run each, with no input, so it ends at
 #            the reboot prompt; their stdout, one after the other, is transcript.txt
 #   edit     optional sed script applied to transcript.txt (a damaged or retyped copy)
-#   args     optional: the restore's arguments (default transcript.txt)
+#   encoding optional: utf-16le, utf-16be or utf-8-bom: transcript.txt saved
+#            again so, after its byte order mark, as Notepad or PowerShell saves it
+#   saved-as optional: the transcript's name instead of transcript.txt
+#   args     optional: the restore's arguments (default the transcript's name)
 #   no-stdout optional (empty): the restore runs with its standard output closed
 set -u
 case_dir=$1 update=$2 restore=$3
@@ -32,14 +35,30 @@ if [ -f "$case_dir/edit" ]; then
     sed -f "$case_dir/edit" transcript.txt >transcript.edited && mv transcript.edited transcript.txt ||
         exit 1
 fi
-args=transcript.txt
+if [ -f "$case_dir/encoding" ]; then
+    case $(cat "$case_dir/encoding") in
+    utf-16le) mark='\377\376' charset=UTF-16LE ;;
+    utf-16be) mark='\376\377' charset=UTF-16BE ;;
+    utf-8-bom) mark='\357\273\277' charset=UTF-8 ;;
+    *) echo "unknown encoding in $case_dir/encoding" && exit 1 ;;
+    esac
+    { printf "$mark" && iconv -f UTF-8 -t $charset transcript.txt; } >transcript.encoded &&
+        mv transcript.encoded transcript.txt || exit 1
+fi
+name=transcript.txt
+if [ -f "$case_dir/saved-as" ]; then
+    name=$(cat "$case_dir/saved-as")
+    mv transcript.txt "$name" || exit 1
+fi
+args=$name
 [ -f "$case_dir/args" ] && args=$(cat "$case_dir/args")
 
-# $args unquoted: its words are the arguments, none when it is empty.
+# $args unquoted: its words are the arguments, none when it is empty. A name
+# reaches wine as UTF-8 only in a UTF-8 locale.
 if [ -f "$case_dir/no-stdout" ]; then
-    "$@" "$restore" $args 2>restore-stderr.txt >&-
+    LC_ALL=C.UTF-8 "$@" "$restore" $args 2>restore-stderr.txt >&-
 else
-    "$@" "$restore" $args 2>restore-stderr.txt
+    LC_ALL=C.UTF-8 "$@" "$restore" $args 2>restore-stderr.txt
 fi
 status=$?
 # The simulated camera's training line opens standard error after the banner

@@ -8,7 +8,9 @@
 #   sample (the name of a profile in simcam/profiles), profile (camera lines,
 #   appended to the sample's last camera), trace (the whole expected trace)
 #   and firmware (the simulated library's image files to put in the working
-#   folder, SOURCE=NAME for one under another name; none = both).
+#   folder, SOURCE=NAME for one under another name; none = both), and
+#   stdout.windows, the stdout of a --windows run where the console's code
+#   page shows a text otherwise.
 #   COMMAND runs the tool, e.g. "sh tools/wine.sh 64 q713-update.exe" with --windows, where
 #   the console's CR LF is read as LF and nothing else is changed.
 #   --crlf-input types every line of input with CR LF, as a Windows console
@@ -71,8 +73,10 @@ touch "$work/trace.txt"
 normalise <"$work/trace.txt" >"$work/trace.norm"
 
 expected_status=$(cat "$case_dir/status")
+expected_stdout=$case_dir/stdout
+[ -n "$windows" ] && [ -f "$case_dir/stdout.windows" ] && expected_stdout=$case_dir/stdout.windows
 if [ -n "$record" ]; then
-    cp "$work/stdout.txt" "$case_dir/stdout" || exit 1
+    cp "$work/stdout.txt" "$expected_stdout" || exit 1
     if [ -f "$case_dir/trace" ]; then cp "$work/trace.norm" "$case_dir/trace" || exit 1; fi
     if [ "$status" != "$expected_status" ]; then
         echo "$(basename "$case_dir"): exit status $status, expected $expected_status (not recorded)"
@@ -82,9 +86,9 @@ if [ -n "$record" ]; then
 fi
 
 failed=0
-if ! cmp -s "$case_dir/stdout" "$work/stdout.txt"; then
+if ! cmp -s "$expected_stdout" "$work/stdout.txt"; then
     echo "stdout differs (expected, actual):"
-    diff -u "$case_dir/stdout" "$work/stdout.txt" | cat -A | head -n 80
+    diff -u "$expected_stdout" "$work/stdout.txt" | cat -A | head -n 80
     failed=1
 fi
 if [ "$status" != "$expected_status" ]; then

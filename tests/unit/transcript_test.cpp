@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "camera/identification.h"
 #include "tests/fake/fake_camera.h"
@@ -65,7 +66,50 @@ std::string tableWithFirstValue(const std::string& value) {
     return text.replace(text.find("1.\n"), 2, value);
 }
 
+// Text as Notepad's 'Unicode' or PowerShell saves it: a byte order mark, then
+// UTF-16 units; each unit of extra goes in at its own place (a char of text
+// is one unit).
+std::string utf16(const std::string& text, bool littleEndian,
+                  const std::vector<std::pair<size_t, uint16_t>>& extra = {}) {
+    std::u16string units(text.begin(), text.end());
+    for (auto it = extra.rbegin(); it != extra.rend(); ++it) {
+        units.insert(it->first, 1, static_cast<char16_t>(it->second));
+    }
+    std::string bytes = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
+    for (char16_t unit : units) {
+        char low = static_cast<char>(unit & 0xFF);
+        char high = static_cast<char>(unit >> 8);
+        bytes += littleEndian ? std::string{low, high} : std::string{high, low};
+    }
+    return bytes;
+}
+
 }  // namespace
+
+TEST(TranscriptEncoding, UnicodeAndUtf8WithAMarkReadAsTheTextTheyHold) {
+    std::string text = identity("410-3105-1", 1001) + table(7);
+    for (const std::string& saved :
+         {utf16(text, true), utf16(text, false), "\xEF\xBB\xBF" + text}) {
+        Scanned read = scan(saved);
+        EXPECT_EQ(read.errors, "");
+        EXPECT_TRUE(read.scan.matched);
+        EXPECT_EQ(read.scan.matchLine, 5);
+        EXPECT_EQ(read.scan.match[13].value, 20);
+    }
+    // Without its mark UTF-16 is read byte for byte, as before: no table in it.
+    EXPECT_FALSE(scan(utf16(text, true).substr(2)).scan.valid);
+}
+
+TEST(TranscriptEncoding, BrokenUtf16CostsNoLineEnd) {
+    // A lone high surrogate at the end of the PON line, a lone low one and a
+    // non-ASCII character in the heading's line before, and an odd last byte.
+    std::string text = "Gespeichert: x\n" + identity("410-3105-1", 1001) + table(1).substr(0, 67);
+    std::string saved = utf16(text, true, {{13, 0xDC00}, {14, 0x00E4}, {30, 0xD800}}) + "A";
+    Scanned read = scan(saved);
+    EXPECT_FALSE(read.scan.matched);
+    // The heading is line 6, its two rows 7 and 8; the odd byte is line 9.
+    EXPECT_EQ(read.errors, path() + ":9: table cut short: the row for address 28 expected here.\n");
+}
 
 TEST(TranscriptCamera, TableBelongsOnlyToThePonAndSerialPrintedSinceTheTableBefore) {
     // The second table has no identity of its own, the third only a PON.

@@ -1,7 +1,17 @@
 // Stand-ins for KvxQ713.dll that the tools must refuse: built without KVXopen
-// (STUB_WITHOUT_OPEN), needing a DLL the test leaves out (STUB_NEEDS_HELPER),
+// (STUB_WITHOUT_OPEN), needing a DLL the test leaves out or puts where it must
+// not be found (STUB_NEEDS_HELPER), failing to start (STUB_FAILING_DLLMAIN),
 // or for the other architecture. No function here is ever to be called.
 #include "camera/KvxQ713.h"
+
+#ifdef STUB_FAILING_DLLMAIN
+#include <windows.h>
+
+// As a maker's DLL does when its driver is not installed.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    return reason != DLL_PROCESS_ATTACH;
+}
+#endif
 
 #ifdef STUB_NEEDS_HELPER
 extern "C" __declspec(dllimport) int32_t kvxStubHelper();

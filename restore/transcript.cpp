@@ -48,13 +48,40 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+// One byte of the file; a CR that no LF follows (an old Mac editor's line
+// end) reads as LF, so that it ends the line.
+int readChar(std::FILE* file) {
+    int c = std::fgetc(file);
+    if (c != '\r') {
+        return c;
+    }
+    int next = std::fgetc(file);
+    if (next != EOF) {
+        std::ungetc(next, file);
+    }
+    return next == '\n' ? c : '\n';
+}
+
+// fgets, with the line ends readChar sees.
+bool readUpToLineEnd(std::FILE* file, char* buffer, int size) {
+    int length = 0;
+    for (int c = 0; length < size - 1 && c != '\n';) {
+        c = readChar(file);
+        if (c == EOF) {
+            break;
+        }
+        buffer[length++] = static_cast<char>(c);
+    }
+    return length > 0;
+}
+
 // False at the end of the file, or once more bytes were read than the file
 // held when opened. A line longer than the buffer is read to its end, so that
 // the line numbers in messages stay right.
 bool readLine(std::FILE* file, Line* line) {
     // Cleared, so that only a newline read now is found in the buffer.
     std::memset(line->buffer, 0, LINE_SIZE);
-    if (line->bytes > line->limit || std::fgets(line->buffer, LINE_SIZE, file) == nullptr) {
+    if (line->bytes > line->limit || !readUpToLineEnd(file, line->buffer, LINE_SIZE)) {
         return false;
     }
     ++line->number;
@@ -67,8 +94,8 @@ bool readLine(std::FILE* file, Line* line) {
         line->bytes += static_cast<const char*>(newline) - line->buffer + 1;
     } else {
         line->bytes += length > 0 ? static_cast<long long>(length) : 1;
-        int c = std::fgetc(file);
-        for (; c != '\n' && c != EOF && line->bytes <= line->limit; c = std::fgetc(file)) {
+        int c = readChar(file);
+        for (; c != '\n' && c != EOF && line->bytes <= line->limit; c = readChar(file)) {
             line->garbled = true;
             ++line->bytes;
         }

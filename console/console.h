@@ -38,4 +38,8 @@ bool waitForLine(const char* message);
 /// line, newline included; end of input reads as 'q'.
 char readChoice();
 
+/// Reads one line typed after the prompt; true when it is y or yes (a CR
+/// before the newline allowed), false for anything else and at end of input.
+bool readYes();
+
 #endif

@@ -223,11 +223,12 @@ int restoreFrom(TranscriptFile* transcript) {
     if (!openCamera(deviceConfig, &kvxHandle, &versionInfo)) {
         return -1;
     }
-    bool firmwareLoaded = runsPatch(versionInfo);
-    if (firmwareLoaded && !finishFirmware(deviceConfig, &kvxHandle, &versionInfo, transcript)) {
+    // A camera on the patch gets 2.3.1 first, and is then no longer as it was.
+    bool onPatch = runsPatch(versionInfo);
+    if (onPatch && !finishFirmware(deviceConfig, &kvxHandle, &versionInfo, transcript)) {
         return -1;
     }
-    return restoreCamera(&kvxHandle, versionInfo, transcript, firmwareLoaded);
+    return restoreCamera(&kvxHandle, versionInfo, transcript, onPatch);
 }
 
 }  // namespace

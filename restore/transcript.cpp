@@ -48,8 +48,9 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// One byte of the file; a CR that no LF follows (an old Mac editor's line
-// end) reads as LF, so that it ends the line.
+// One byte of the file; a CR that neither LF nor CR follows (an old Mac
+// editor's line end) reads as LF, so that it ends the line. CRs before an LF
+// stay part of its line end: CR LF, and CR CR LF as some programs write it.
 int readChar(std::FILE* file) {
     int c = std::fgetc(file);
     if (c != '\r') {
@@ -59,7 +60,7 @@ int readChar(std::FILE* file) {
     if (next != EOF) {
         std::ungetc(next, file);
     }
-    return next == '\n' ? c : '\n';
+    return next == '\n' || next == '\r' ? c : '\n';
 }
 
 // fgets, with the line ends readChar sees.

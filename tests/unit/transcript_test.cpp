@@ -174,11 +174,11 @@ TEST(TranscriptLineEnds, LoneCrEndsALineAsLfAndCrLfDo) {
     EXPECT_EQ(found.scan.match[13].value, 14);
 
     // Each line end counts once, also where the line fills the buffer or
-    // overflows it: a full line, a CR LF, an empty line.
-    Scanned counted = scan(std::string(255, '*') + "\r" + std::string(254, '*') + "\r\n\r" +
+    // overflows it: a full line, a CR LF, a CR CR LF, an empty line.
+    Scanned counted = scan(std::string(255, '*') + "\r" + std::string(254, '*') + "\r\n-\r\r\n\r" +
                            table(1).substr(0, 67) + "------------------------\r");
     EXPECT_EQ(counted.errors,
-              path() + ":7: table cut short: the row for address 28 expected here.\n");
+              path() + ":8: table cut short: the row for address 28 expected here.\n");
 }
 
 TEST(TranscriptFaults, FileWithoutTablesIsRefused) {

@@ -33,6 +33,10 @@ const char* ponText(int32_t ponIndex) {
     return ponIndex < PON_COUNT ? PON_TABLE[ponIndex] : PON_TABLE[UNKNOWN_PON];
 }
 
+bool ponKnown(int32_t ponIndex) {
+    return ponText(ponIndex) != PON_TABLE[UNKNOWN_PON];
+}
+
 bool runs231(const VersionInfo& info) {
     return info.major == 2 && info.minor == 3 && info.nonfunc == 1;
 }

@@ -21,6 +21,10 @@ struct VersionInfo {
 /// The product order number text of a ponIndex, as the PON line shows it.
 const char* ponText(int32_t ponIndex);
 
+/// False when the PON line shows unknownPON: cameras with such PONs cannot be
+/// told apart by it.
+bool ponKnown(int32_t ponIndex);
+
 /// True when info names firmware 2.3.1 (major, minor and nonfunc; not the date).
 bool runs231(const VersionInfo& info);
 

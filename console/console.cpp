@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "console/terminal.h"
 #include "console/window.h"
@@ -123,6 +124,23 @@ char readChoice() {
     // pipe answer later prompts.
     discardRestOfLine(c);
     return static_cast<char>(c);
+}
+
+bool readYes() {
+    // Room for "yes" and a CR; a longer line is no answer of these.
+    char line[4] = {};
+    size_t length = 0;
+    for (int c = readAnswer(); c != '\n' && c != EOF; c = std::getchar()) {
+        if (length < sizeof line) {
+            line[length] = static_cast<char>(c);
+        }
+        length += length <= sizeof line ? 1 : 0;
+    }
+    // A Windows console ends the line with CR LF.
+    if (length > 0 && length <= sizeof line && line[length - 1] == '\r') {
+        --length;
+    }
+    return (length == 1 && line[0] == 'y') || (length == 3 && std::memcmp(line, "yes", 3) == 0);
 }
 
 int closeConsole(int status, bool userQuit) {

@@ -44,6 +44,10 @@ bool waitForLine(const char* message);
 /// line, newline included; end of input reads as 'q'.
 char readChoice();
 
+/// Reads one line typed after the prompt; true when it is y or yes (a CR
+/// before the newline allowed), false for anything else and at end of input.
+bool readYes();
+
 /// Ends a run with status: tells an interrupt not yet told (the status is
 /// then -1), gives the console window back, and in a window of the tool's own
 /// waits for return unless the run ended on an answered prompt or userQuit;

@@ -104,22 +104,53 @@ bool findTable(TranscriptFile* transcript, const VersionInfo& info, TranscriptSc
     return true;
 }
 
-// Asks a question answered with y or n; true on y. Any other answer ends the
-// run with the camera as it was.
-bool confirmed(const char* question) {
+// Asks a question answered with y or yes; true then. Any other answer ends
+// the run with nothing written; firmwareLoaded: this run loaded 2.3.1, so the
+// camera is no longer as it was.
+bool confirmed(const char* question, bool firmwareLoaded) {
     say("%s", question);
-    char answer = readChoice();
+    bool yes = readYes();
     say("%s", SEPARATOR);
-    if (answer != 'y') {
-        say("The camera was not changed.\n");
+    if (!yes) {
+        say("%s", firmwareLoaded ? "Firmware 2.3.1 was loaded into this camera, but no values were "
+                                   "written: run q713-restore again with the same file.\n"
+                                 : "The camera was not changed.\n");
         return false;
     }
     // Without the console the user would not see what happened to the camera.
     if (outputFailed()) {
-        sayError("q713-restore: standard output failed; the camera was not changed.\n");
+        sayError("%s", firmwareLoaded ? "q713-restore: standard output failed; firmware 2.3.1 was "
+                                        "loaded, but no values were written.\n"
+                                      : "q713-restore: standard output failed; the camera was not "
+                                        "changed.\n");
         return false;
     }
     return true;
+}
+
+// Two cameras whose PON shows as unknownPON are told apart by their serial
+// numbers alone, and only the technician can see which camera this is.
+void warnOfUnknownPon(const VersionInfo& info) {
+    if (ponKnown(info.ponIndex)) {
+        return;
+    }
+    say("The PON of this camera is not one the tools know: only the serial number ties this "
+        "table to it.\n");
+    say("Check that the label on the camera shows serial number %d.\n", info.serial);
+}
+
+// A camera still on its old firmware is the update tool's: it captures the
+// calibration afresh and updates the camera from the start.
+void adviseUpdate(TranscriptFile* transcript, const VersionInfo& info) {
+    CameraIdentity camera = identityOf(info);
+    TranscriptScan scan = scanTranscript(transcript, &camera);
+    if (!scan.valid || !scan.matched) {
+        return;
+    }
+    say("Its calibration table is in %s, line %d: update this camera with q713-update first.\n",
+        transcript->path, scan.matchLine);
+    say("Save the console text of that update as well: should it stop half way, run "
+        "q713-restore with that text.\n");
 }
 
 // A camera stopped between the patch and 2.3.1 gets 2.3.1 as the update tool
@@ -133,7 +164,7 @@ bool finishFirmware(KvxConfig* deviceConfig, KvxHandle* handle, VersionInfo* inf
     }
     say("This camera runs the patch (firmware 0.0.0): its update stopped before 2.3.1.\n");
     say("Its calibration table is in %s, line %d.\n", transcript->path, scan.matchLine);
-    if (!confirmed("Load firmware 2.3.1 into this camera first? (y/n)")) {
+    if (!confirmed("Load firmware 2.3.1 into this camera first? (y/n)", false)) {
         return false;
     }
     if (!loadAndReboot(*handle, deviceConfig, FIRMWARE_FILE, FINAL_REBOOT) ||
@@ -150,11 +181,13 @@ bool finishFirmware(KvxConfig* deviceConfig, KvxHandle* handle, VersionInfo* inf
 }
 
 // From a camera on 2.3.1 on: its table, the question, the writes.
-int restoreCamera(KvxHandle* handle, const VersionInfo& info, TranscriptFile* transcript) {
+int restoreCamera(KvxHandle* handle, const VersionInfo& info, TranscriptFile* transcript,
+                  bool firmwareLoaded) {
     // The tables were printed under firmware 2.0.0 or the patch, for 2.3.1; on
     // any other firmware these registers may mean something else.
     if (!runs231(info)) {
         say("Restore needs firmware 2.3.1.\n");
+        adviseUpdate(transcript, info);
         waitToQuit();
         return -1;
     }
@@ -169,7 +202,8 @@ int restoreCamera(KvxHandle* handle, const VersionInfo& info, TranscriptFile* tr
         return -1;
     }
     showComparison(transcript->path, scan, now);
-    if (!confirmed("Write these values into the camera? (y/n)")) {
+    warnOfUnknownPon(info);
+    if (!confirmed("Write these values into the camera? (y/n)", firmwareLoaded)) {
         return -1;
     }
     // The same three steps as the update tool's; they and the read-back decide.
@@ -189,11 +223,12 @@ int restoreFrom(TranscriptFile* transcript) {
     if (!openCamera(deviceConfig, &kvxHandle, &versionInfo)) {
         return -1;
     }
-    if (runsPatch(versionInfo) &&
-        !finishFirmware(deviceConfig, &kvxHandle, &versionInfo, transcript)) {
+    // A camera on the patch gets 2.3.1 first, and is then no longer as it was.
+    bool onPatch = runsPatch(versionInfo);
+    if (onPatch && !finishFirmware(deviceConfig, &kvxHandle, &versionInfo, transcript)) {
         return -1;
     }
-    return restoreCamera(&kvxHandle, versionInfo, transcript);
+    return restoreCamera(&kvxHandle, versionInfo, transcript, onPatch);
 }
 
 }  // namespace

@@ -60,11 +60,13 @@ struct Text {
     unsigned char pending[4];
     int pendingNext;
     int pendingCount;
+    bool charHeld;  // heldChar was read ahead, to tell a lone CR
+    int heldChar;
 };
 
 // Reads the byte order mark, if any, and leaves the file after it.
 Text startText(std::FILE* file, long long size) {
-    Text text{file, Encoding::BYTES, 0, size, false, -1, {}, 0, 0};
+    Text text{file, Encoding::BYTES, 0, size, false, -1, {}, 0, 0, false, 0};
     unsigned char mark[3] = {};
     size_t got = std::fread(mark, 1, sizeof mark, file);
     long long start = 0;
@@ -147,6 +149,10 @@ bool decodeCharacter(Text& text) {
 
 // std::fgetc on the text.
 int nextChar(Text& text) {
+    if (text.charHeld) {
+        text.charHeld = false;
+        return text.heldChar;
+    }
     if (text.encoding == Encoding::BYTES) {
         return std::fgetc(text.file);
     }
@@ -156,22 +162,35 @@ int nextChar(Text& text) {
     return text.pending[text.pendingNext++];
 }
 
-// std::fgets on the text.
-char* readText(char* buffer, int size, Text& text) {
-    if (text.encoding == Encoding::BYTES) {
-        return std::fgets(buffer, size, text.file);
-    }
-    int length = 0;
-    int c = 0;
-    while (length < size - 1 && c != '\n' && (c = nextChar(text)) != EOF) {
-        buffer[length++] = static_cast<char>(c);
-    }
-    buffer[length] = '\0';
-    return length > 0 ? buffer : nullptr;
-}
-
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// One character of the text; a CR that neither LF nor CR follows (an old Mac
+// editor's line end) reads as LF, so that it ends the line. CRs before an LF
+// stay part of its line end: CR LF, and CR CR LF as some programs write it.
+int readChar(Text& text) {
+    int c = nextChar(text);
+    if (c != '\r') {
+        return c;
+    }
+    int next = nextChar(text);
+    text.charHeld = next != EOF;
+    text.heldChar = next;
+    return next == '\n' || next == '\r' ? c : '\n';
+}
+
+// fgets, with the line ends readChar sees.
+bool readUpToLineEnd(Text& file, char* buffer, int size) {
+    int length = 0;
+    for (int c = 0; length < size - 1 && c != '\n';) {
+        c = readChar(file);
+        if (c == EOF) {
+            break;
+        }
+        buffer[length++] = static_cast<char>(c);
+    }
+    return length > 0;
 }
 
 // False at the end of the file, or once more bytes were read than the file
@@ -180,7 +199,7 @@ bool isBlank(char c) {
 bool readLine(Text& file, Line* line) {
     // Cleared, so that only a newline read now is found in the buffer.
     std::memset(line->buffer, 0, LINE_SIZE);
-    if (line->bytes > line->limit || readText(line->buffer, LINE_SIZE, file) == nullptr) {
+    if (line->bytes > line->limit || !readUpToLineEnd(file, line->buffer, LINE_SIZE)) {
         return false;
     }
     ++line->number;
@@ -193,8 +212,8 @@ bool readLine(Text& file, Line* line) {
         line->bytes += static_cast<const char*>(newline) - line->buffer + 1;
     } else {
         line->bytes += length > 0 ? static_cast<long long>(length) : 1;
-        int c = nextChar(file);
-        for (; c != '\n' && c != EOF && line->bytes <= line->limit; c = nextChar(file)) {
+        int c = readChar(file);
+        for (; c != '\n' && c != EOF && line->bytes <= line->limit; c = readChar(file)) {
             line->garbled = true;
             ++line->bytes;
         }

@@ -17,12 +17,13 @@ struct KeptCamera {
 };
 
 /// Writes count cameras and the index of the one plugged in to path: first to
-/// path.tmp, then renamed over path, so a reader never meets half a file.
+/// path.PID.tmp, then renamed over path, so a reader never meets half a file
+/// and two processes never share a temporary file.
 bool stateWrite(const char* path, const KeptCamera* cameras, uint32_t count, uint32_t current);
 
 /// Reads path over cameras (count of them, as the profile built them); a camera
-/// the file does not name stays as it was. Null, or what is wrong; *line says
-/// where (0: the file as a whole).
+/// the file does not name stays as it was. Null, or what is wrong (a file or a
+/// camera section cut short included); *line says where (0: the file as a whole).
 const char* stateRead(const char* path, KeptCamera* cameras, uint32_t count, uint32_t* current,
                       uint32_t* line);
 

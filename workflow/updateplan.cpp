@@ -13,6 +13,12 @@ namespace {
 
 enum class UpdatePath { Direct, ViaPatch, Unsupported };
 
+// The printed table is then the only record of the calibration, and
+// q713-restore writes it back from the saved text.
+constexpr char NOT_WRITTEN_BACK[] =
+    "The calibration was not fully written back: save this console text and run q713-restore "
+    "with it.\nHit <return> to quit.\n";
+
 // The version decides first: 2.0.0 goes direct whatever its release date.
 UpdatePath choosePath(const VersionInfo& info) {
     if (info.major == 2 && info.minor == 0 && info.nonfunc == 0) {
@@ -33,7 +39,7 @@ UpdateOutcome writeBackAndIdentify(KvxHandle& kvxHandle, const RegisterTable& ta
             return UpdateOutcome::Ended;
         }
         if (!steps.written && !steps.saved && !steps.reset) {
-            waitToQuit();
+            waitForReturn(NOT_WRITTEN_BACK);
             return UpdateOutcome::Ended;
         }
         // The plan goes on to show the new firmware, but without all three
@@ -59,9 +65,7 @@ UpdateOutcome writeBackAndIdentify(KvxHandle& kvxHandle, const RegisterTable& ta
             // As at completion: the camera is finished with, whatever it keeps.
             KVXclose(&kvxHandle);
         }
-        waitForReturn(
-            "The calibration was not fully written back: save this console text and run "
-            "q713-restore with it.\nHit <return> to quit.\n");
+        waitForReturn(NOT_WRITTEN_BACK);
         return UpdateOutcome::Ended;
     }
     if (!on231) {

@@ -3,9 +3,10 @@
 # early. The tool must never die of a broken pipe, and the camera must end
 # either untouched or with its calibration written back.
 #
-# usage: output_failures.sh WORK_DIR FIRMWARE_DIR PROFILE TOOL
+# usage: output_failures.sh WORK_DIR FIRMWARE_DIR PROFILE TOOL [RESTORE]
+#   RESTORE: q713-restore, tried with a reader that goes while it loads 2.3.1
 set -u
-work=$1 firmware_dir=$2 profile=$3 tool=$4
+work=$1 firmware_dir=$2 profile=$3 tool=$4 restore=${5:-}
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
 cp "$firmware_dir"/*.bin . || exit 1
 failed=0
@@ -48,5 +49,24 @@ if grep -q '^KVXfirmwareUpdate' trace.txt; then
 else
     grep -qx 'q713-update: standard output failed; the camera was not changed.' stderr.txt ||
         fail "broken pipe: stopped without a word"
+fi
+
+# q713-restore loading 2.3.1 into a camera left on the patch, into a reader
+# that goes during the load: it must write no values, and say on stderr that
+# 2.3.1 was loaded, not that the camera is as it was.
+if [ -n "$restore" ]; then
+    patch_camera=$(dirname "$profile")/fw142-20130226.txt
+    env -i PATH="$PATH" KVX_SIM_CAMERA="$patch_camera" "$tool" </dev/null >update.txt 2>/dev/null
+    { cat "$patch_camera"; printf 'firmware = 0.0.0\nrelease = 27.08.2014\n'; } >patch.txt
+    rm -f trace.txt
+    { printf 'y\n'; sleep 1; printf '\ny\n'; } |
+        { env -i PATH="$PATH" KVX_SIM_CAMERA=patch.txt KVX_SIM_TRACE=trace.txt "$restore" update.txt \
+            2>stderr.txt; echo $? >status.txt; } | head -c 700 >/dev/null
+    status=$(cat status.txt)
+    [ "$status" = 255 ] || fail "restore, broken pipe: exit status $status, expected 255"
+    grep -q '^KVXfirmwareUpdate.* -> 0$' trace.txt || fail "restore, broken pipe: 2.3.1 not loaded"
+    ! grep -q '^KVXwriteRegister' trace.txt || fail "restore, broken pipe: values written"
+    grep -qx 'q713-restore: standard output failed; firmware 2.3.1 was loaded, but no values were written.' \
+        stderr.txt || fail "restore, broken pipe: not told that 2.3.1 was loaded"
 fi
 exit $failed

@@ -28,6 +28,12 @@ constexpr char kTableHeading[] = "Register values:\n";
 constexpr char kDone[] = "Firmware update done.";
 constexpr const char* kFailureLines[] = {"ERROR", "Could not", "Failed", "Stopped",
                                          "Firmware update failed"};
+// The lines of a write-back step that failed, each after a newline.
+constexpr const char* kWriteBackFailures[] = {
+    "\nCould not write protected register", "\nCould not set flash magic",
+    "\nCould not write flash", "\nCould not reset register map"};
+constexpr char kSendsToRestore[] = "save this console text and run q713-restore with it.";
+constexpr char kIdentityFailed[] = "Failed to get Camera version information!";
 constexpr const char* kRebootPrompts[] = {
     "Now please reboot the camera and press <return> when it is up again.",
     "Now please reboot the camera and press <return> when it is up again (note the blinking "
@@ -315,6 +321,25 @@ RunVerdict judgeRun(const DialogueRun& run, const std::vector<SimCameraView>& be
             broken.push_back("camera " + std::to_string(c + 1) +
                              " lost its calibration silently: " + describe(run.cameras[c]) +
                              (t >= 0 ? "; table" + words(tables[t].values) : "; no table"));
+        }
+    }
+    // A failed write-back step leaves the calibration in doubt. Unless the
+    // run went on to say done (judged above) or could not read the identity
+    // (whose message sends the technician on), it must end sending them to
+    // q713-restore.
+    size_t failed = std::string::npos;
+    for (const char* failure : kWriteBackFailures) {
+        size_t at = run.out.rfind(failure);
+        failed =
+            at != std::string::npos && (failed == std::string::npos || at > failed) ? at : failed;
+    }
+    if (failed != std::string::npos) {
+        std::string rest = run.out.substr(failed);
+        if (!showsDone(rest) && rest.find(kSendsToRestore) == std::string::npos &&
+            rest.find(kIdentityFailed) == std::string::npos) {
+            broken.push_back(
+                "a write-back step failed and the run ended without sending the "
+                "technician to q713-restore");
         }
     }
     return verdict;

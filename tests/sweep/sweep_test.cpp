@@ -244,6 +244,19 @@ TEST_F(SweepDirectPath, JudgeFlagsEveryBrokenRule) {
     run.cameras[0].running = before_[0].running;
     EXPECT_EQ(brokenRules(run).size(), 1u) << "done on the old firmware";
 
+    // The write-back failed and the run ended: the technician must be sent
+    // to q713-restore.
+    run = clean_;
+    run.status = -1;
+    run.out = clean_.out.substr(0, clean_.out.find("Protected registers successfully saved.")) +
+              "Could not write flash. Protected registers not saved.\n"
+              "Could not set flash magic. Register map not reset.\nHit <return> to quit.\n";
+    EXPECT_EQ(brokenRules(run).size(), 1u) << "ended after a failed write-back without a word";
+    run.out.insert(run.out.rfind("Hit <return>"),
+                   "The calibration was not fully written back: save this console text and run "
+                   "q713-restore with it.\n");
+    EXPECT_TRUE(brokenRules(run).empty()) << run.out;
+
     // Input ends at the reboot prompt: the camera has the image pending, its
     // flash as before.
     run = clean_;

@@ -29,6 +29,40 @@ TEST(Choice, EndOfInputReadsAsQuit) {
     EXPECT_EQ(readChoice(), 'q');
 }
 
+TEST(Yes, OnlyYOrYesIsYesAndTheWholeLineIsTaken) {
+    for (const char* yes : {"y\n", "yes\n", "y\r\n", "yes\r\n"}) {
+        feedInput(std::string(yes) + "next\n");
+        EXPECT_TRUE(readYes()) << yes;
+        EXPECT_EQ(pendingInput(), "next\n") << yes;
+    }
+    const std::string noes[] = {"yn\n",
+                                "yno\n",
+                                "Y\n",
+                                "y \n",
+                                "yess\n",
+                                "yes\r\r\n",
+                                "n\n",
+                                "yesyes\n",
+                                "ye\n",
+                                "\r\n",
+                                "\n",
+                                "y\r\rx\n",
+                                std::string("y\0\n", 3)};
+    for (const std::string& no : noes) {
+        feedInput(no + "next\n");
+        EXPECT_FALSE(readYes()) << no;
+        EXPECT_EQ(pendingInput(), "next\n") << no;
+    }
+}
+
+TEST(Yes, EndOfInputIsNo) {
+    feedInput("");
+    EXPECT_FALSE(readYes());
+    feedInput("yes");  // a last line without newline still counts
+    EXPECT_TRUE(readYes());
+    EXPECT_FALSE(readYes());
+}
+
 TEST(WaitForReturn, PrintsItsMessageAndLeavesTheRestOfTheLinePending) {
     feedInput("xy\n");
     testing::internal::CaptureStdout();

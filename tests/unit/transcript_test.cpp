@@ -205,6 +205,26 @@ TEST(TranscriptFaults, LongLineCountsAsOneLineAndIsNoRow) {
     EXPECT_EQ(refused.errors, path() + ":3: the data value does not parse.\n");
 }
 
+TEST(TranscriptLineEnds, LoneCrEndsALineAsLfAndCrLfDo) {
+    std::string text = identity("410-3105-1", 1001) + table(1);
+    std::string mac = text;
+    for (char& c : mac) {
+        c = c == '\n' ? '\r' : c;
+    }
+    Scanned found = scan(mac);
+    EXPECT_TRUE(found.scan.valid) << found.errors;
+    EXPECT_TRUE(found.scan.matched);
+    EXPECT_EQ(found.scan.matchLine, 5);
+    EXPECT_EQ(found.scan.match[13].value, 14);
+
+    // Each line end counts once, also where the line fills the buffer or
+    // overflows it: a full line, a CR LF, a CR CR LF, an empty line.
+    Scanned counted = scan(std::string(255, '*') + "\r" + std::string(254, '*') + "\r\n-\r\r\n\r" +
+                           table(1).substr(0, 67) + "------------------------\r");
+    EXPECT_EQ(counted.errors,
+              path() + ":8: table cut short: the row for address 28 expected here.\n");
+}
+
 TEST(TranscriptFaults, FileWithoutTablesIsRefused) {
     Scanned empty = scan(identity("410-3105-1", 1001));
     EXPECT_FALSE(empty.scan.valid);

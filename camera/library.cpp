@@ -76,15 +76,15 @@ constexpr DWORD PATH_UNITS = 32768;
 constexpr wchar_t DLL_NAME[] = L"\\KvxQ713.dll";
 wchar_t dllPath[PATH_UNITS];
 // At most three bytes for each UTF-16 unit, in any code page.
-char shownText[PATH_UNITS * 3];
+char shownBuffer[PATH_UNITS * 3];
 
 // The first units UTF-16 units of text in the console's code page (without a
 // console GetConsoleOutputCP gives 0, which means the ANSI code page).
 const char* shown(const wchar_t* text, int units) {
-    int length = WideCharToMultiByte(GetConsoleOutputCP(), 0, text, units, shownText,
-                                     static_cast<int>(sizeof shownText) - 1, nullptr, nullptr);
-    shownText[length] = '\0';
-    return shownText;
+    int length = WideCharToMultiByte(GetConsoleOutputCP(), 0, text, units, shownBuffer,
+                                     static_cast<int>(sizeof shownBuffer) - 1, nullptr, nullptr);
+    shownBuffer[length] = '\0';
+    return shownBuffer;
 }
 
 // Windows' own text for error, without its line end.

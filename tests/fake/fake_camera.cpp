@@ -33,7 +33,7 @@ void maybeInterrupt(int write) {
 // Quick-edit off tells that a held step's guard is on the console.
 void logCall(const std::string& call) {
     callLog.push_back(call);
-    if ((fake::inputMode() & 0x40) == 0) {
+    if ((fake::console().inputMode & 0x40) == 0) {
         guardedLog.push_back(call);
     }
 }

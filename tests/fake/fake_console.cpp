@@ -1,90 +1,54 @@
-// The console window double: implements console/platform.h over a few fields.
+// The console window double: implements console/platform.h over one record.
 #include "tests/fake/fake_console.h"
 
 namespace {
 
-int processes = 0;
-uint32_t mode = fake::DEFAULT_INPUT_MODE;
-std::vector<uint32_t> modesWritten;
-bool closeEnabled = true;
-bool awake = false;
-ScreenBuffer buffer{80, 300};
-int changes = 0;
+fake::Console state{0, fake::DEFAULT_INPUT_MODE, {}, true, false, {80, 300}, 0};
 
 }  // namespace
 
-namespace fake {
-
-void resetConsole(int attached, ScreenBuffer size) {
-    processes = attached;
-    mode = DEFAULT_INPUT_MODE;
-    modesWritten.clear();
-    closeEnabled = true;
-    awake = false;
-    buffer = size;
-    changes = 0;
+void fake::resetConsole(int processes, ScreenBuffer buffer) {
+    state = Console{processes, DEFAULT_INPUT_MODE, {}, true, false, buffer, 0};
 }
 
-uint32_t inputMode() {
-    return mode;
+const fake::Console& fake::console() {
+    return state;
 }
 
-const std::vector<uint32_t>& inputModesWritten() {
-    return modesWritten;
+bool readInputMode(uint32_t* mode) {
+    *mode = state.inputMode;
+    return state.processes > 0;
 }
 
-bool windowCloseEnabled() {
-    return closeEnabled;
-}
-
-bool systemKeptAwake() {
-    return awake;
-}
-
-ScreenBuffer screenBuffer() {
-    return buffer;
-}
-
-int consoleChanges() {
-    return changes;
-}
-
-}  // namespace fake
-
-bool readInputMode(uint32_t* bits) {
-    *bits = mode;
-    return processes > 0;
-}
-
-void writeInputMode(uint32_t bits) {
-    mode = bits;
-    modesWritten.push_back(bits);
-    ++changes;
+void writeInputMode(uint32_t mode) {
+    state.inputMode = mode;
+    state.inputModesWritten.push_back(mode);
+    ++state.changes;
 }
 
 bool enableWindowClose(bool enabled) {
-    if (processes == 0) {
+    if (state.processes == 0) {
         return false;
     }
-    closeEnabled = enabled;
-    ++changes;
+    state.closeEnabled = enabled;
+    ++state.changes;
     return true;
 }
 
-void keepSystemAwake(bool on) {
-    awake = on;
+void keepSystemAwake(bool awake) {
+    state.systemKeptAwake = awake;
 }
 
 int consoleProcessCount() {
-    return processes;
+    return state.processes;
 }
 
-bool readScreenBuffer(ScreenBuffer* size) {
-    *size = buffer;
-    return processes > 0;
+bool readScreenBuffer(ScreenBuffer* buffer) {
+    *buffer = state.buffer;
+    return state.processes > 0;
 }
 
-void resizeScreenBuffer(ScreenBuffer size) {
-    buffer = size;
-    ++changes;
+void resizeScreenBuffer(ScreenBuffer buffer) {
+    state.buffer = buffer;
+    ++state.changes;
 }

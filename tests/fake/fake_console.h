@@ -13,17 +13,20 @@ namespace fake {
 /// The input mode a Windows 10 console starts with: quick-edit among its bits.
 constexpr uint32_t DEFAULT_INPUT_MODE = 0x1F7;
 
-/// A console shared by processes (the tool included) with the default input
-/// mode and buffer, or, with processes 0, none at all.
+/// The console as the tool left it so far.
+struct Console {
+    int processes;  // sharing it, the tool included; 0: there is no console
+    uint32_t inputMode;
+    std::vector<uint32_t> inputModesWritten;  // every mode the tool set, in order
+    bool closeEnabled;
+    bool systemKeptAwake;
+    ScreenBuffer buffer;
+    int changes;  // settings of the console the tool changed (mode, Close, buffer)
+};
+
+/// A console shared by processes with the default input mode and buffer.
 void resetConsole(int processes, ScreenBuffer buffer);
-uint32_t inputMode();
-/// Every input mode the tool set, in order.
-const std::vector<uint32_t>& inputModesWritten();
-bool windowCloseEnabled();
-bool systemKeptAwake();
-ScreenBuffer screenBuffer();
-/// How many settings of the console the tool changed (mode, Close, buffer).
-int consoleChanges();
+const Console& console();
 
 }  // namespace fake
 

@@ -129,14 +129,14 @@ protected:
 TEST_F(ConsoleWindow, StartRaisesAShortBufferKeepingItsWidthAndNeverLowersIt) {
     fake::resetConsole(2, {120, 300});
     startConsole();
-    EXPECT_EQ(fake::screenBuffer().width, 120);
-    EXPECT_EQ(fake::screenBuffer().height, BUFFER_LINES);
+    EXPECT_EQ(fake::console().buffer.width, 120);
+    EXPECT_EQ(fake::console().buffer.height, BUFFER_LINES);
     fake::resetConsole(2, {120, 20000});
     startConsole();
-    EXPECT_EQ(fake::screenBuffer().height, 20000);
+    EXPECT_EQ(fake::console().buffer.height, 20000);
     fake::resetConsole(0, {120, 300});
     startConsole();
-    EXPECT_EQ(fake::consoleChanges(), 0);
+    EXPECT_EQ(fake::console().changes, 0);
 }
 
 TEST_F(ConsoleWindow, AWindowOfItsOwnWaitsForReturnUnlessTheLastPromptWasAnswered) {

@@ -48,9 +48,9 @@ protected:
 
 // The console after a run: as the tool found it.
 void expectConsoleGivenBack() {
-    EXPECT_EQ(fake::inputMode(), fake::DEFAULT_INPUT_MODE);
-    EXPECT_TRUE(fake::windowCloseEnabled());
-    EXPECT_FALSE(fake::systemKeptAwake());
+    EXPECT_EQ(fake::console().inputMode, fake::DEFAULT_INPUT_MODE);
+    EXPECT_TRUE(fake::console().closeEnabled);
+    EXPECT_FALSE(fake::console().systemKeptAwake);
 }
 
 }  // namespace
@@ -116,7 +116,7 @@ TEST_F(Interrupt, HeldStepsGuardTheConsoleAndGiveItBackOnEveryWayOut) {
     EXPECT_EQ(guarded[18], "write 54 0x1000000");
     // Quick-edit off with the extended flags that make it count, every other bit kept.
     std::vector<uint32_t> modes{0x1B7, 0x1F7, 0x1B7, 0x1F7};
-    EXPECT_EQ(fake::inputModesWritten(), modes);
+    EXPECT_EQ(fake::console().inputModesWritten, modes);
     expectConsoleGivenBack();
 
     fake::reset();
@@ -136,8 +136,8 @@ TEST_F(Interrupt, WithoutAConsoleNothingOfItIsTouched) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(runPathA(), UpdateOutcome::Completed);
     testing::internal::GetCapturedStdout();
-    EXPECT_EQ(fake::consoleChanges(), 0);
-    EXPECT_FALSE(fake::systemKeptAwake());
+    EXPECT_EQ(fake::console().changes, 0);
+    EXPECT_FALSE(fake::console().systemKeptAwake);
 }
 
 TEST_F(Interrupt, OnceAStopIsWaitingNoPromptIsAnsweredAndNoChangeBegins) {

@@ -36,12 +36,12 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
         // handler of some consoles ends it with 0, a successful quit.
         ExitProcess(CONTROL_C_EXIT);
     }
+    heldBack = true;
     if (!holding) {
         // A window of its own would vanish with the table in it: the run
         // ends through its prompts instead. A prompt waiting for its line
         // gets a return, as a cancelled console read would leave the
         // console unable to read another line on some systems.
-        heldBack = true;
         INPUT_RECORD enter[2] = {};
         for (int i = 0; i < 2; ++i) {
             enter[i].EventType = KEY_EVENT;
@@ -54,7 +54,6 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
         WriteConsoleInputW(GetStdHandle(STD_INPUT_HANDLE), enter, 2, &written);
         return TRUE;
     }
-    heldBack = true;
     // Windows ends the process soon after this returns for a closed window,
     // logoff or shutdown; waiting here gives the camera what time it allows.
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {

@@ -13,7 +13,7 @@ extern const char* const PATCH_FILE;
 
 /// Has the library load the bare file name into the camera, showing its
 /// progress; true when the firmware was written. An interrupt during the load
-/// is held back, and with one already waiting nothing is loaded (see stopRequested).
+/// is held back, and with one already waiting nothing is loaded (see tellStop).
 bool loadFirmware(KvxHandle handle, const char* fileName);
 
 /// The library's progress callback: prints one progress line; always 0.

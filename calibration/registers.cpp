@@ -7,7 +7,7 @@
 namespace {
 
 constexpr int32_t PROTECTED_ADDRESSES[PROTECTED_REGISTER_COUNT] = {
-    26,  27,  28,  29,  30,  31,  32,   // protected registers
+    26,  27,  28,  29,  30,  31,  32,   // read directly only
     120, 121, 122, 123, 124, 125, 126,  // distance offsets, 5 MHz to 30 MHz
 };
 

@@ -11,9 +11,12 @@ struct RegisterEntry {
     int32_t value;
 };
 
+/// The protected registers: all fourteen registers the backup table carries
+/// over, whichever way each was captured.
 constexpr int PROTECTED_REGISTER_COUNT = 14;
 
-/// Rows 0-6 hold registers 26-32, rows 7-13 the distance offsets 120-126.
+/// Rows 0-6 hold registers 26-32 (read directly only), rows 7-13 the distance
+/// offsets 120-126 (read directly or found in the measurement sequences).
 using RegisterTable = RegisterEntry[PROTECTED_REGISTER_COUNT];
 
 /// Sets the fourteen addresses in row order and every value to 0.
@@ -30,7 +33,9 @@ bool getRegisterValue(const RegisterTable& table, int32_t address, int32_t* valu
 /// True when address has a row whose value is 0.
 bool isRegisterValueEmpty(const RegisterTable& table, int32_t address);
 
-/// Prints the heading and one line per row.
+/// Prints the heading and one line per row. The tools keep no file: this
+/// printed table is the only record of the calibration while the camera is
+/// changed, and q713-restore reads it back from the saved console text.
 void printRegisterValues(const RegisterTable& table);
 
 #endif

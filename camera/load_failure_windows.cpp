@@ -41,7 +41,7 @@ const char* shown(const wchar_t* text, int units) {
 
 // Windows' own text for error, without its line end.
 const char* errorText(DWORD error) {
-    static wchar_t text[1024];  // static, as what it returns points into printable
+    static wchar_t text[1024];  // static: see shownBuffer
     DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                   nullptr, error, 0, text, sizeof text / sizeof text[0], nullptr);
     while (length > 0 &&
@@ -52,7 +52,7 @@ const char* errorText(DWORD error) {
         return "no description";
     }
     // Some of Windows' texts hold an insert for the file's name: %1 is not...
-    static char printable[sizeof text];
+    static char printable[sizeof text];  // static: what errorText returns
     withoutInserts(shown(text, static_cast<int>(length)), "KvxQ713.dll", printable,
                    static_cast<int>(sizeof printable));
     return printable;

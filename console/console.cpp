@@ -11,7 +11,7 @@
 
 namespace {
 
-// The printed lines are the technician's only record of the calibration.
+// A failed write may have lost a line of the table (printRegisterValues).
 bool writeFailed = false;
 // The run's last words were answered: a "Hit <return>" read its key.
 bool endingAnswered = false;
@@ -138,7 +138,7 @@ int closeConsole(int status, bool userQuit) {
         status = -1;
         userQuit = false;
     }
-    if (!userQuit && !endingAnswered && ownsConsoleWindow()) {
+    if (windowWaitsToClose(userQuit, endingAnswered)) {
         // The window closes with the tool and takes its text, the table too.
         say("Hit <return> to close this window.\n");
         discardTypedAhead();

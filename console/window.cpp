@@ -61,3 +61,7 @@ void unguardConsoleWindow() {
 bool ownsConsoleWindow() {
     return consoleProcessCount() == 1;
 }
+
+bool windowWaitsToClose(bool userQuit, bool answered) {
+    return !userQuit && !answered && ownsConsoleWindow();
+}

@@ -22,4 +22,9 @@ void unguardConsoleWindow();
 /// when the tool ends.
 bool ownsConsoleWindow();
 
+/// True when the window must wait for return before the tool ends, taking its
+/// text with it: it is the tool's own, and the run ended neither on an answered
+/// "Hit <return>" prompt (answered) nor on the user's quit.
+bool windowWaitsToClose(bool userQuit, bool answered);
+
 #endif

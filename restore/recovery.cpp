@@ -24,17 +24,11 @@ void showComparison(const char* path, const TranscriptScan& scan, const Register
     }
 }
 
-// Exit status: 0 only when all three steps succeeded and every register
-// reads back as the table has it.
-int verify(KvxHandle* handle, const RegisterTable& table, const WriteBackSteps& steps) {
-    RegisterTable readBack;
-    initProtectedRegisters(readBack);
-    if (readProtectedRegisters(*handle, readBack) == CaptureResult::ReadFailed) {
-        waitToQuit();
-        return -1;
-    }
-    say("Closing connection...\n");
-    KVXclose(handle);
+// The values read back after the writes, compared with the table, and the
+// steps that failed; the exit status: 0 only when all three steps succeeded
+// and every register reads back as the table has it.
+int verdict(const RegisterTable& table, const RegisterTable& readBack,
+            const WriteBackSteps& steps) {
     bool restored = true;
     for (int i = 0; i < PROTECTED_REGISTER_COUNT; ++i) {
         if (readBack[i].value != table[i].value) {
@@ -167,7 +161,7 @@ bool finishFirmware(KvxConfig* deviceConfig, KvxHandle* handle, VersionInfo* inf
     if (!confirmed("Load firmware 2.3.1 into this camera first? (y/n)", false)) {
         return false;
     }
-    if (!loadAndReboot(*handle, deviceConfig, FIRMWARE_FILE, FINAL_REBOOT) ||
+    if (!loadAndReboot(handle, deviceConfig, FIRMWARE_FILE, FINAL_REBOOT) ||
         !identifyCamera(*handle, info)) {
         return false;
     }
@@ -212,7 +206,16 @@ int restoreCamera(KvxHandle* handle, const VersionInfo& info, TranscriptFile* tr
         return -1;
     }
     say("%s", SEPARATOR);
-    return verify(handle, scan.match, steps);
+    RegisterTable readBack;
+    initProtectedRegisters(readBack);
+    if (readProtectedRegisters(*handle, readBack) == CaptureResult::ReadFailed) {
+        waitToQuit();
+        return -1;
+    }
+    say("Closing connection...\n");
+    // The read-back was the last call to this camera: the run only reports now.
+    KVXclose(handle);
+    return verdict(scan.match, readBack, steps);
 }
 
 // From the checked file on: connect, identify, restore.

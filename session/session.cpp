@@ -41,14 +41,15 @@ void printBanner(Tool tool) {
 // False when the run must end: input ended before anyone confirmed the reboot
 // (writing calibration into a camera that may not have restarted is unsafe),
 // or the user gave up reconnecting.
-bool rebootStep(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* message) {
-    KVXclose(&kvxHandle);
+bool rebootStep(KvxHandle* kvxHandle, KvxConfig* deviceConfig, const char* message) {
+    // The camera drops the link when it restarts: a new one is opened after.
+    KVXclose(kvxHandle);
     say("%s", SEPARATOR);
     // One line answers the prompt, so nothing typed here confirms a later reboot.
     if (!waitForLine(message)) {
         return false;
     }
-    if (!connectCamera(deviceConfig, &kvxHandle)) {
+    if (!connectCamera(deviceConfig, kvxHandle)) {
         return false;
     }
     say("%s", SEPARATOR);
@@ -112,9 +113,9 @@ bool openCamera(KvxConfig* config, KvxHandle* handle, VersionInfo* info) {
     return true;
 }
 
-bool loadAndReboot(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* fileName,
+bool loadAndReboot(KvxHandle* kvxHandle, KvxConfig* deviceConfig, const char* fileName,
                    const char* rebootMessage) {
-    bool loaded = loadFirmware(kvxHandle, fileName);
+    bool loaded = loadFirmware(*kvxHandle, fileName);
     if (tellStop()) {
         return false;
     }

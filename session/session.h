@@ -1,6 +1,13 @@
 // What both tools do at start and with a camera: the camera library and its
 // configuration record, the banner, connecting with the retry-or-quit prompt,
 // identification, a firmware load with its reboot, and the wait that ends a run.
+//
+// The connection's owner: each tool's flow holds one KvxHandle for the run
+// (runPass in workflow/mainloop.cpp, restoreFrom in restore/recovery.cpp) and
+// opens it through openCamera; loadAndReboot closes it before each reboot
+// prompt and opens it again after; the flow closes it when the camera is
+// finished with. A handle goes by value to what only talks to the camera and
+// by pointer to what opens or closes it, as KVXopen and KVXclose take it.
 #ifndef SESSION_SESSION_H
 #define SESSION_SESSION_H
 
@@ -37,7 +44,7 @@ bool identifyCamera(KvxHandle handle, VersionInfo* info);
 bool openCamera(KvxConfig* config, KvxHandle* handle, VersionInfo* info);
 
 /// Loads fileName, closes, has rebootMessage answered and reconnects; false when the run must end.
-bool loadAndReboot(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* fileName,
+bool loadAndReboot(KvxHandle* kvxHandle, KvxConfig* deviceConfig, const char* fileName,
                    const char* rebootMessage);
 
 /// Prints "Hit <return> to quit." and reads one character: how a run that must end closes.

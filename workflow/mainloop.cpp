@@ -13,6 +13,8 @@ bool repeatWanted() {
         say("Hit\n\tq to quit.\n");
         say("\tr to repeat.\n");
         char choice = readChoice();
+        // A carriage return alone, as the tool has always printed after this
+        // answer: nothing changes on the screen, but saved transcripts hold it.
         say("\r");
         if (choice == 'q' || choice == 'r') {
             return choice == 'r';
@@ -26,11 +28,12 @@ bool runPass(KvxConfig* deviceConfig, KvxHandle* kvxHandle) {
     if (!openCamera(deviceConfig, kvxHandle, &versionInfo)) {
         return false;
     }
-    if (runUpdatePlan(*kvxHandle, versionInfo, deviceConfig) == UpdateOutcome::Ended) {
+    if (runUpdatePlan(kvxHandle, versionInfo, deviceConfig) == UpdateOutcome::Ended) {
         return false;
     }
     say("%s", SEPARATOR);
     say("Closing connection...\n");
+    // Completed: this camera is finished with, and the next pass opens its own.
     KVXclose(kvxHandle);
     say("Firmware update done.\n");
     say("%s", SEPARATOR);

@@ -13,8 +13,8 @@ namespace {
 
 enum class UpdatePath { Direct, ViaPatch, Unsupported };
 
-// The printed table is then the only record of the calibration, and
-// q713-restore writes it back from the saved text.
+// The printed table is then all that is left of the calibration
+// (printRegisterValues), and q713-restore writes it back from the saved text.
 constexpr char NOT_WRITTEN_BACK[] =
     "The calibration was not fully written back: save this console text and run q713-restore "
     "with it.\nHit <return> to quit.\n";
@@ -24,17 +24,18 @@ UpdatePath choosePath(const VersionInfo& info) {
     if (info.major == 2 && info.minor == 0 && info.nonfunc == 0) {
         return UpdatePath::Direct;
     }
+    // The date's fields are BCD (camera/identification.h): 26.02.2013.
     if (info.day == 0x26 && info.month == 0x02 && info.year == 0x2013) {
         return UpdatePath::ViaPatch;
     }
     return UpdatePath::Unsupported;
 }
 
-UpdateOutcome writeBackAndIdentify(KvxHandle& kvxHandle, const RegisterTable& table, bool found) {
+UpdateOutcome writeBackAndIdentify(KvxHandle* kvxHandle, const RegisterTable& table, bool found) {
     // Nothing captured means nothing to write back: the camera keeps no less.
     bool writtenBack = true;
     if (found) {
-        WriteBackSteps steps = writeBackCalibration(kvxHandle, table);
+        WriteBackSteps steps = writeBackCalibration(*kvxHandle, table);
         if (tellStop()) {
             return UpdateOutcome::Ended;
         }
@@ -51,7 +52,7 @@ UpdateOutcome writeBackAndIdentify(KvxHandle& kvxHandle, const RegisterTable& ta
     }
     say("%s", SEPARATOR);
     VersionInfo newVersionInfo{};
-    if (!identifyCamera(kvxHandle, &newVersionInfo)) {
+    if (!identifyCamera(*kvxHandle, &newVersionInfo)) {
         return UpdateOutcome::Ended;
     }
     // A camera that was not rebooted, or took the wrong image, still runs
@@ -63,7 +64,7 @@ UpdateOutcome writeBackAndIdentify(KvxHandle& kvxHandle, const RegisterTable& ta
     if (!writtenBack) {
         if (on231) {
             // As at completion: the camera is finished with, whatever it keeps.
-            KVXclose(&kvxHandle);
+            KVXclose(kvxHandle);
         }
         waitForReturn(NOT_WRITTEN_BACK);
         return UpdateOutcome::Ended;
@@ -77,7 +78,7 @@ UpdateOutcome writeBackAndIdentify(KvxHandle& kvxHandle, const RegisterTable& ta
 
 }  // namespace
 
-UpdateOutcome runUpdatePlan(KvxHandle& kvxHandle, const VersionInfo& versionInfo,
+UpdateOutcome runUpdatePlan(KvxHandle* kvxHandle, const VersionInfo& versionInfo,
                             KvxConfig* deviceConfig) {
     RegisterTable protectedRegisters;
     initProtectedRegisters(protectedRegisters);
@@ -92,7 +93,7 @@ UpdateOutcome runUpdatePlan(KvxHandle& kvxHandle, const VersionInfo& versionInfo
     bool found = false;
     if (path == UpdatePath::Direct) {
         say("Looking for protected registers data...\n");
-        CaptureResult direct = readProtectedRegisters(kvxHandle, protectedRegisters);
+        CaptureResult direct = readProtectedRegisters(*kvxHandle, protectedRegisters);
         if (direct == CaptureResult::ReadFailed) {
             // Going on would load the new firmware and write 0 over every
             // register that was never read.
@@ -102,13 +103,13 @@ UpdateOutcome runUpdatePlan(KvxHandle& kvxHandle, const VersionInfo& versionInfo
         found = direct == CaptureResult::Captured;
     }
     say("Looking for sequence distance offsets...\n");
-    bool offsetsFound = findSequenceDistanceOffsets(kvxHandle, protectedRegisters);
+    bool offsetsFound = findSequenceDistanceOffsets(*kvxHandle, protectedRegisters);
     found = found || offsetsFound;
     printRegisterValues(protectedRegisters);
     say("%s", SEPARATOR);
 
-    // The printed table is the only record of the calibration: without it on
-    // the console, the camera must not be changed.
+    // Without the printed table (printRegisterValues) on the console, the
+    // camera must not be changed.
     if (outputFailed()) {
         sayError("q713-update: standard output failed; the camera was not changed.\n");
         return UpdateOutcome::Ended;

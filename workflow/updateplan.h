@@ -11,7 +11,7 @@ enum class UpdateOutcome { Completed, Ended };
 /// Brings the camera behind kvxHandle (open) to firmware 2.3.1 and writes its
 /// calibration back, closing and reopening the connection around each reboot.
 /// Ended: the run must end; every message has been printed.
-UpdateOutcome runUpdatePlan(KvxHandle& kvxHandle, const VersionInfo& versionInfo,
+UpdateOutcome runUpdatePlan(KvxHandle* kvxHandle, const VersionInfo& versionInfo,
                             KvxConfig* deviceConfig);
 
 #endif

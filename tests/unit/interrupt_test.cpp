@@ -33,7 +33,7 @@ UpdateOutcome runPathA() {
     KvxConfig config{};
     KvxHandle handle = nullptr;
     KVXopen(&config, &handle);
-    return runUpdatePlan(handle, old, &config);
+    return runUpdatePlan(&handle, old, &config);
 }
 
 class Interrupt : public testing::Test {

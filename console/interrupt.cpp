@@ -9,7 +9,7 @@ namespace {
 // Changed from a signal handler or, on Windows, the console's handler thread;
 // a signal handler may only use an atomic that takes no lock.
 InterruptState interrupts{0};
-static_assert(InterruptState::is_always_lock_free, "an interrupt handler may not wait on a lock");
+static_assert(InterruptState::is_always_lock_free);
 
 InterruptAction onInterrupt(InterruptKind kind) {
     return takeInterrupt(&interrupts, kind, ownsConsoleWindow());

@@ -19,6 +19,22 @@ constexpr char NOT_WRITTEN_BACK[] =
     "The calibration was not fully written back: save this console text and run q713-restore "
     "with it.\nHit <return> to quit.\n";
 
+constexpr char NOT_READ_COMPLETELY[] =
+    "The calibration could not be read completely: the camera was not changed. Reconnect it and "
+    "run q713-update again.\nHit <return> to quit.\n";
+
+// True when the camera was reconnected after the load. A run that ended at
+// the reboot prompt or the reconnection left the camera half updated; standard
+// output stays the console text as it was, and standard error says so.
+bool rebootedAfter(LoadOutcome outcome) {
+    if (outcome == LoadOutcome::EndedAfterLoad) {
+        sayError(
+            "q713-update: the camera was left half updated: run q713-restore with the saved "
+            "console text.\n");
+    }
+    return outcome == LoadOutcome::Reconnected;
+}
+
 // The version decides first: 2.0.0 goes direct whatever its release date.
 UpdatePath choosePath(const VersionInfo& info) {
     if (info.major == 2 && info.minor == 0 && info.nonfunc == 0) {
@@ -102,8 +118,14 @@ UpdateOutcome runUpdatePlan(KvxHandle& kvxHandle, const VersionInfo& versionInfo
         found = direct == CaptureResult::Captured;
     }
     say("Looking for sequence distance offsets...\n");
-    bool offsetsFound = findSequenceDistanceOffsets(kvxHandle, protectedRegisters);
-    found = found || offsetsFound;
+    CaptureResult offsets = findSequenceDistanceOffsets(kvxHandle, protectedRegisters);
+    if (offsets == CaptureResult::ReadFailed) {
+        // A value that could not be read would be written back as 0. No
+        // table either: q713-restore takes a printed table as the calibration.
+        waitForReturn(NOT_READ_COMPLETELY);
+        return UpdateOutcome::Ended;
+    }
+    found = found || offsets == CaptureResult::Captured;
     printRegisterValues(protectedRegisters);
     say("%s", SEPARATOR);
 
@@ -114,10 +136,10 @@ UpdateOutcome runUpdatePlan(KvxHandle& kvxHandle, const VersionInfo& versionInfo
         return UpdateOutcome::Ended;
     }
     if (path == UpdatePath::ViaPatch &&
-        !loadAndReboot(kvxHandle, deviceConfig, PATCH_FILE, FIRST_REBOOT)) {
+        !rebootedAfter(loadAndReboot(kvxHandle, deviceConfig, PATCH_FILE, FIRST_REBOOT))) {
         return UpdateOutcome::Ended;
     }
-    if (!loadAndReboot(kvxHandle, deviceConfig, FIRMWARE_FILE, FINAL_REBOOT)) {
+    if (!rebootedAfter(loadAndReboot(kvxHandle, deviceConfig, FIRMWARE_FILE, FINAL_REBOOT))) {
         return UpdateOutcome::Ended;
     }
     return writeBackAndIdentify(kvxHandle, protectedRegisters, found);

@@ -40,7 +40,8 @@ bool openCamera(KvxConfig* config, KvxHandle* handle, VersionInfo* info);
 enum class LoadOutcome {
     Reconnected,     // loaded, rebooted on the user's word and connected again
     EndedAtLoad,     // the load failed or an interrupt stopped the run there, its message told
-    EndedAfterLoad,  // loaded, then input ended at the reboot prompt or the user gave up reconnecting
+    EndedAfterLoad,  // loaded, then input ended at the reboot prompt or the user gave up
+                     // reconnecting
 };
 
 /// Loads fileName, closes, has rebootMessage answered and reconnects.

@@ -7,6 +7,7 @@
 #include "calibration/writeback.h"
 #include "camera/firmware.h"
 #include "console/console.h"
+#include "console/table_format.h"
 #include "session/session.h"
 
 namespace {
@@ -18,10 +19,6 @@ enum class UpdatePath { Direct, ViaPatch, Unsupported };
 constexpr char NOT_WRITTEN_BACK[] =
     "The calibration was not fully written back: save this console text and run q713-restore "
     "with it.\nHit <return> to quit.\n";
-
-constexpr char NOT_READ_COMPLETELY[] =
-    "The calibration could not be read completely: the camera was not changed. Reconnect it and "
-    "run q713-update again.\nHit <return> to quit.\n";
 
 // True when the camera was reconnected after the load. A run that ended at
 // the reboot prompt or the reconnection left the camera half updated; standard
@@ -117,12 +114,12 @@ UpdateOutcome runUpdatePlan(KvxHandle& kvxHandle, const VersionInfo& versionInfo
         }
         found = direct == CaptureResult::Captured;
     }
-    say("Looking for sequence distance offsets...\n");
+    say("%s", OFFSET_SEARCH_LINE);
     CaptureResult offsets = findSequenceDistanceOffsets(kvxHandle, protectedRegisters);
     if (offsets == CaptureResult::ReadFailed) {
         // A value that could not be read would be written back as 0. No
         // table either: q713-restore takes a printed table as the calibration.
-        waitForReturn(NOT_READ_COMPLETELY);
+        waitForReturn(CAPTURE_INCOMPLETE);
         return UpdateOutcome::Ended;
     }
     found = found || offsets == CaptureResult::Captured;

@@ -562,6 +562,7 @@ void readTranscriptLine(Reader& reader, const Line& line) {
         damaged(reader, line.number,
                 "looks like a table row, but no \"Register values:\" heading is above it");
         reader.skippingRows = true;
+        reader.captureLine = 0;  // its table, reported
     } else if (matchEnd(offsetSearch)) {
         reader.captureLine = line.number;
     } else if (endsCapture(line.text)) {

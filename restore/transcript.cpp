@@ -476,7 +476,7 @@ void readPon(Reader& reader, const Line& line) {
     Match pon = startMatch(line.text, PON_LINE);
     if (line.garbled || line.beyondBuffer != Kind::NONE || !matchText(pon) ||
         !printedPon(pon.text)) {
-        damaged(reader, line.number, "looks like a PON line (\"PON: ...\") but is not one");
+        damaged(reader, line.number, "looks like a PON line but is not one");
         reader.identityFaulted = true;
         return;
     }
@@ -488,7 +488,7 @@ void readSerial(Reader& reader, const Line& line) {
     reader.serialSeen = false;
     Match serial = startMatch(line.text, SERIAL_LINE);
     if (line.beyondBuffer != Kind::NONE || !matchText(serial)) {
-        damaged(reader, line.number, "looks like a Serial line (\"Serial: ...\") but is not one");
+        damaged(reader, line.number, "looks like a Serial line but is not one");
         reader.identityFaulted = true;
     } else if (line.garbled || !matchNumber(serial, &reader.identity.serial) || !matchEnd(serial)) {
         fault(reader, line.number, "the serial number does not parse.");
@@ -504,7 +504,7 @@ void startTable(Reader& reader, const Line& line) {
     reader.skippingRows = true;
     if (line.garbled || line.beyondBuffer != Kind::NONE || !matchEnd(heading)) {
         damaged(reader, line.number,
-                "looks like a table heading (\"Register values:\") but is not one");
+                "looks like a table heading but is not one");
     } else if (!reader.ponSeen || !reader.serialSeen) {
         // Without its camera's identity, a table could be any camera's; one
         // already reported as damaged is not reported twice.
@@ -560,7 +560,7 @@ void readTranscriptLine(Reader& reader, const Line& line) {
         readSerial(reader, line);
     } else if (row) {
         damaged(reader, line.number,
-                "looks like a table row, but no \"Register values:\" heading is above it");
+                "looks like a table row, but no table heading is above it");
         reader.skippingRows = true;
         reader.captureLine = 0;  // its table, reported
     } else if (matchEnd(offsetSearch)) {

@@ -295,8 +295,8 @@ TEST(TranscriptDamage, EveryAlmostLineOfALaterTableRefusesTheFile) {
     std::string older = identity("410-3105-1", 1001) + table(1);   // lines 1-19
     std::string newer = identity("410-3105-1", 1001) + table(50);  // lines 20-38
     std::string advice = ": save the console text again, or correct this line.\n";
-    std::string heading = " looks like a table heading (\"Register values:\") but is not one";
-    std::string pon = " looks like a PON line (\"PON: ...\") but is not one";
+    std::string heading = " looks like a table heading but is not one";
+    std::string pon = " looks like a PON line but is not one";
     struct Damage {
         const char* what;
         std::string from;
@@ -315,9 +315,9 @@ TEST(TranscriptDamage, EveryAlmostLineOfALaterTableRefusesTheFile) {
          ":20:" + pon},
         {"a PON the tool never prints", "PON: 410-3105-1", "PON: 410-3105-1x", ":20:" + pon},
         {"a stray byte in the Serial line",
-         "Serial: ", "ySerial: ", ":21: looks like a Serial line (\"Serial: ...\") but is not one"},
+         "Serial: ", "ySerial: ", ":21: looks like a Serial line but is not one"},
         {"no heading", "Register values:\n", "",
-         ":24: looks like a table row, but no \"Register values:\" heading is above it"},
+         ":24: looks like a table row, but no table heading is above it"},
     };
     for (const Damage& damage : damages) {
         std::string later = newer;

@@ -503,8 +503,7 @@ void startTable(Reader& reader, const Line& line) {
     Match heading = startMatch(line.text, TABLE_HEADING);
     reader.skippingRows = true;
     if (line.garbled || line.beyondBuffer != Kind::NONE || !matchEnd(heading)) {
-        damaged(reader, line.number,
-                "looks like a table heading but is not one");
+        damaged(reader, line.number, "looks like a table heading but is not one");
     } else if (!reader.ponSeen || !reader.serialSeen) {
         // Without its camera's identity, a table could be any camera's; one
         // already reported as damaged is not reported twice.
@@ -559,8 +558,7 @@ void readTranscriptLine(Reader& reader, const Line& line) {
     } else if (kind == Kind::SERIAL) {
         readSerial(reader, line);
     } else if (row) {
-        damaged(reader, line.number,
-                "looks like a table row, but no table heading is above it");
+        damaged(reader, line.number, "looks like a table row, but no table heading is above it");
         reader.skippingRows = true;
         reader.captureLine = 0;  // its table, reported
     } else if (matchEnd(offsetSearch)) {

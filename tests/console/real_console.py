@@ -301,7 +301,8 @@ def main():
                 "hangup_during_load", lambda screen: screen.hang_up())),
             ("typed-ahead returns", typed_ahead_returns_never_confirm_a_reboot),
             ("a line at a reboot prompt", one_line_answers_one_reboot_prompt),
-            ("Ctrl-D at a reboot prompt", end_of_input_at_a_reboot_prompt_says_only_where_it_left_the_camera),
+            ("Ctrl-D at a reboot prompt",
+             end_of_input_at_a_reboot_prompt_says_only_where_it_left_the_camera),
         ]
     for name, run in checks:
         try:

@@ -50,7 +50,6 @@ struct Reader {
     bool serialSeen;
     bool identityFaulted;  // a damaged identity line was reported since the last table
     CameraIdentity tableIdentity;
-    bool tableIdentityKnown;
     // The line after which the update printed its table, while no table or
     // other ending of that capture was read; 0 otherwise.
     int captureLine;
@@ -401,7 +400,7 @@ void finishTable(Reader& reader) {
     TranscriptScan* scan = reader.scan;
     ++scan->tableCount;
     reader.row = NO_TABLE;
-    if (reader.wanted == nullptr || !reader.tableIdentityKnown) {
+    if (reader.wanted == nullptr) {
         return;
     }
     if (std::strcmp(reader.tableIdentity.pon, reader.wanted->pon) == 0 &&
@@ -517,7 +516,6 @@ void startTable(Reader& reader, const Line& line) {
         reader.headingLine = line.number;
         initProtectedRegisters(reader.table);
         reader.tableIdentity = reader.identity;
-        reader.tableIdentityKnown = true;
     }
     reader.ponSeen = false;
     reader.serialSeen = false;

@@ -8,6 +8,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "restore/recovery.h"
 #include "restore/transcript.h"
 
 namespace {
@@ -58,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     stderr = gErrorStream;
     rewind(stderr);
     TranscriptFile transcript{};
-    if (!openTranscript(gPath, &transcript)) {
+    if (!openTranscript(gPath, sayTranscriptFault, &transcript)) {
         abort();  // a regular file far below the limit
     }
     const CameraIdentity cameras[] = {{"410-3105-1", 1001}, {"unknownPON", 1001}};

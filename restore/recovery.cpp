@@ -4,6 +4,7 @@
 #include "restore/recovery.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "calibration/capture.h"
 #include "calibration/registers.h"
@@ -240,7 +241,104 @@ int restoreFrom(TranscriptFile* transcript) {
     return restoreCamera(&kvxHandle, versionInfo, transcript, onPatch);
 }
 
+// What a damaged line looks like but is not; null for the other faults.
+const char* damagedLine(TranscriptFault fault) {
+    switch (fault) {
+        case TranscriptFault::NotAPonLine:
+            return "looks like a PON line but is not one";
+        case TranscriptFault::NotASerialLine:
+            return "looks like a Serial line but is not one";
+        case TranscriptFault::NotAHeading:
+            return "looks like a table heading but is not one";
+        case TranscriptFault::TableWithoutIdentity:
+            return "a table without its camera's PON and Serial lines above it";
+        case TranscriptFault::RowWithoutHeading:
+            return "looks like a table row, but no table heading is above it";
+        case TranscriptFault::NoTableAfterCapture:
+            return "no table after this line, where the update printed one";
+        default:
+            return nullptr;
+    }
+}
+
+// Why a table could not be read, into what of size bytes.
+const char* tableFault(const TranscriptFinding& found, char* what, size_t size) {
+    switch (found.fault) {
+        case TranscriptFault::RowExpected:
+            std::snprintf(what, size, "table cut short: the row for address %d expected here.",
+                          found.address);
+            return what;
+        case TranscriptFault::TableEndsBefore:
+            std::snprintf(what, size, "table cut short: the file ends before address %d.",
+                          found.address);
+            return what;
+        case TranscriptFault::AddressOutOfOrder:
+            std::snprintf(what, size, "address %d out of order: address %d expected here.",
+                          found.address, found.expected);
+            return what;
+        case TranscriptFault::AddressUnreadable:
+            return "the address does not parse.";
+        case TranscriptFault::ValueUnreadable:
+            return "the data value does not parse.";
+        default:  // SerialUnreadable
+            return "the serial number does not parse.";
+    }
+}
+
+// What is wrong with the file as a whole.
+void sayFileFault(const TranscriptFinding& found) {
+    const char* path = found.path;
+    switch (found.fault) {
+        case TranscriptFault::CannotOpen:
+            sayError("%s: cannot open the file (%s).\n", path, std::strerror(found.errorNumber));
+            break;
+        case TranscriptFault::Folder:
+            sayError("%s: a folder, not a file with the console text.\n", path);
+            break;
+        case TranscriptFault::Pipe:
+            sayError(
+                "%s: a pipe, not a file with the console text: save the text into a file "
+                "first.\n",
+                path);
+            break;
+        case TranscriptFault::Device:
+            sayError("%s: a device, not a file with the console text.\n", path);
+            break;
+        case TranscriptFault::NotRegular:
+            sayError("%s: not a regular file, so not a file with the console text.\n", path);
+            break;
+        case TranscriptFault::TooLarge:
+            sayError(
+                "%s: larger than 64 MiB, far more than a console keeps: not a file with the "
+                "console text.\n",
+                path);
+            break;
+        case TranscriptFault::Changed:
+            sayError("%s: the file changed while q713-restore ran; run it again.\n", path);
+            break;
+        case TranscriptFault::CannotRead:
+            sayError("%s: cannot read the file.\n", path);
+            break;
+        default:  // NoTable
+            sayError("%s: no \"Register values:\" table in the file.\n", path);
+    }
+}
+
 }  // namespace
+
+void sayTranscriptFault(const TranscriptFinding& found) {
+    const char* path = found.path;
+    const char* damaged = damagedLine(found.fault);
+    char what[96];
+    if (damaged != nullptr) {
+        sayError("%s:%d: %s: save the console text again, or correct this line.\n", path,
+                 found.line, damaged);
+    } else if (found.line > 0) {
+        sayError("%s:%d: %s\n", path, found.line, tableFault(found, what, sizeof what));
+    } else {
+        sayFileFault(found);
+    }
+}
 
 int runRestore(const PathText* path) {
     // Without the camera library there is nothing to restore with.
@@ -250,7 +348,7 @@ int runRestore(const PathText* path) {
     // A file that does not hold what it should is refused before any camera
     // is touched.
     TranscriptFile transcript{};
-    if (!openTranscript(path, &transcript)) {
+    if (!openTranscript(path, sayTranscriptFault, &transcript)) {
         return -1;
     }
     int status = scanTranscript(&transcript, nullptr).valid ? restoreFrom(&transcript) : -1;

@@ -6,6 +6,10 @@
 
 #include "restore/transcript.h"
 
+/// Prints a fault the transcript reader found on standard error, with the
+/// file's name and the line's number.
+void sayTranscriptFault(const TranscriptFinding& found);
+
 /// Writes the table of the connected camera in the transcript at path back
 /// into it, loading 2.3.1 first on the user's word when the camera runs the
 /// patch; the process's exit status (0 only when all three write-back steps

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "camera/identification.h"
+#include "restore/recovery.h"
 #include "tests/fake/fake_camera.h"
 #include "tests/unit/dialogue.h"
 
@@ -53,7 +54,7 @@ Scanned scan(const std::string& text) {
     std::string name = path();
     TranscriptFile transcript{};
     testing::internal::CaptureStderr();
-    EXPECT_TRUE(openTranscript(name.c_str(), &transcript));
+    EXPECT_TRUE(openTranscript(name.c_str(), sayTranscriptFault, &transcript));
     Scanned scanned{scanTranscript(&transcript, &camera), ""};
     closeTranscript(&transcript);
     scanned.errors = testing::internal::GetCapturedStderr();
@@ -260,7 +261,7 @@ TEST(TranscriptFile, OnlyARegularFileOfAtMost64MiBIsOpened) {
     for (const auto& [name, message] : refused) {
         TranscriptFile transcript{};
         testing::internal::CaptureStderr();
-        EXPECT_FALSE(openTranscript(name.c_str(), &transcript)) << name;
+        EXPECT_FALSE(openTranscript(name.c_str(), sayTranscriptFault, &transcript)) << name;
         EXPECT_EQ(testing::internal::GetCapturedStderr(), name + message);
     }
     unlink(fifo.c_str());
@@ -275,7 +276,7 @@ TEST(TranscriptFile, AChangeBetweenTwoReadingsIsRefused) {
     std::fputs(text.c_str(), file);
     std::fclose(file);
     TranscriptFile transcript{};
-    ASSERT_TRUE(openTranscript(name.c_str(), &transcript));
+    ASSERT_TRUE(openTranscript(name.c_str(), sayTranscriptFault, &transcript));
     EXPECT_TRUE(scanTranscript(&transcript, nullptr).valid);
     file = std::fopen(name.c_str(), "ab");
     ASSERT_NE(file, nullptr);
@@ -367,4 +368,35 @@ TEST(TranscriptLineEnds, LfCrAndBlanksPastTheBufferReadAsTheLinesTheyEnd) {
         EXPECT_EQ(found.scan.matchLine, 5);
         EXPECT_EQ(found.scan.match[13].value, 14);
     }
+}
+
+namespace {
+
+std::vector<TranscriptFinding> findings;
+
+void keepFinding(const TranscriptFinding& finding) {
+    findings.push_back(finding);
+}
+
+}  // namespace
+
+TEST(TranscriptFaults, TheReaderReportsWhatItFoundAndPrintsNothingItself) {
+    std::string name = path();
+    std::string text = identity("410-3105-1", 1001) + table(1);
+    text.erase(text.rfind("\taddress = 125"));
+    std::FILE* file = std::fopen(name.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fputs(text.c_str(), file);
+    std::fclose(file);
+    findings.clear();
+    TranscriptFile transcript{};
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(openTranscript(name.c_str(), keepFinding, &transcript));
+    EXPECT_FALSE(scanTranscript(&transcript, nullptr).valid);
+    closeTranscript(&transcript);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    ASSERT_EQ(findings.size(), 1u);
+    EXPECT_EQ(findings[0].fault, TranscriptFault::TableEndsBefore);
+    EXPECT_EQ(findings[0].line, 5);  // the heading's
+    EXPECT_EQ(findings[0].address, 125);
 }

@@ -1,6 +1,7 @@
 // The restore dialogue: connect, identify, load 2.3.1 into a camera left on
 // the patch, find the camera's own table in the transcript, show it beside the
-// camera's values, write it on the user's word and read it back.
+// camera's values, write it on the user's word and read it back; and the
+// texts of the faults the transcript reader reports.
 #include "restore/recovery.h"
 
 #include <cstdio>

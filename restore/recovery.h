@@ -1,6 +1,7 @@
 // The restore dialogue: from a saved transcript and a connected camera on
 // firmware 2.3.1, or left on the patch, to its calibration written back and
-// verified.
+// verified; and what the tool says of each fault the transcript reader
+// (restore/transcript.h) finds in the file.
 #ifndef RESTORE_RECOVERY_H
 #define RESTORE_RECOVERY_H
 

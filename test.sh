@@ -56,19 +56,26 @@ apt_install() {
 why32=
 if [ -n "$need$need32" ]; then
     if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
+        updated=
         if [ -n "$need" ]; then
             echo "Installing:$need"
             apt_update
+            updated=1
             # shellcheck disable=SC2086
             apt_install $need || echo "Installing$need failed; running what can run"
         fi
+        # Apart from the rest: a broken i386 index must cost only the 32-bit runs.
         if [ -n "$need32" ]; then
             echo "Installing wine's 32-bit loader: wine32:i386"
             if ! dpkg --print-foreign-architectures | grep -qx i386; then
                 dpkg --add-architecture i386
+                updated=
             fi
-            apt_update
-            apt_install wine32:i386 || why32="wine32:i386 did not install (see apt's lines above)"
+            [ -n "$updated" ] || apt_update
+            if ! apt_install wine32:i386; then
+                why32="wine32:i386 did not install (apt's lines above say why)"
+                echo "$why32; the 32-bit leg runs what needs no 32-bit program"
+            fi
         fi
     else
         echo "Missing:$need$need32"

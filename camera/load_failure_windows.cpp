@@ -10,21 +10,15 @@
 
 namespace {
 
-#ifdef _WIN64
-constexpr int TOOL_BITS = 64;
-constexpr WORD OWN_MACHINE = IMAGE_FILE_MACHINE_AMD64;
-constexpr WORD OTHER_MACHINE = IMAGE_FILE_MACHINE_I386;
-constexpr char OTHER_ZIP[] = "win32";
-constexpr char OTHER_ARCHITECTURE[] =
-    "KvxQ713.dll is a 32-bit DLL, but this tool is 64-bit and cannot use it.\n";
-#else
-constexpr int TOOL_BITS = 32;
-constexpr WORD OWN_MACHINE = IMAGE_FILE_MACHINE_I386;
-constexpr WORD OTHER_MACHINE = IMAGE_FILE_MACHINE_AMD64;
-constexpr char OTHER_ZIP[] = "win64";
-constexpr char OTHER_ARCHITECTURE[] =
-    "KvxQ713.dll is a 64-bit DLL, but this tool is 32-bit and cannot use it.\n";
-#endif
+// This exe's own architecture, and the other one a DLL may have been built for.
+constexpr bool TOOL_64_BIT = sizeof(void*) == 8;
+constexpr int TOOL_BITS = TOOL_64_BIT ? 64 : 32;
+constexpr WORD OWN_MACHINE = TOOL_64_BIT ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
+constexpr WORD OTHER_MACHINE = TOOL_64_BIT ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64;
+constexpr const char* OTHER_ZIP = TOOL_64_BIT ? "win32" : "win64";
+constexpr const char* OTHER_ARCHITECTURE =
+    TOOL_64_BIT ? "KvxQ713.dll is a 32-bit DLL, but this tool is 64-bit and cannot use it.\n"
+                : "KvxQ713.dll is a 64-bit DLL, but this tool is 32-bit and cannot use it.\n";
 
 // The buffers below are static, as every large one in the tools: no dynamic
 // memory, and a path of PATH_UNITS units would take 64 KiB of the stack.

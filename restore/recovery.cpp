@@ -242,102 +242,63 @@ int restoreFrom(TranscriptFile* transcript) {
     return restoreCamera(&kvxHandle, versionInfo, transcript, onPatch);
 }
 
-// What a damaged line looks like but is not; null for the other faults.
-const char* damagedLine(TranscriptFault fault) {
-    switch (fault) {
-        case TranscriptFault::NotAPonLine:
-            return "looks like a PON line but is not one";
-        case TranscriptFault::NotASerialLine:
-            return "looks like a Serial line but is not one";
-        case TranscriptFault::NotAHeading:
-            return "looks like a table heading but is not one";
-        case TranscriptFault::TableWithoutIdentity:
-            return "a table without its camera's PON and Serial lines above it";
-        case TranscriptFault::RowWithoutHeading:
-            return "looks like a table row, but no table heading is above it";
-        case TranscriptFault::NoTableAfterCapture:
-            return "no table after this line, where the update printed one";
-        default:
-            return nullptr;
-    }
-}
+// How a fault is told: of the file as a whole (a whole message), of a line
+// of a table, or of a damaged line, with the advice to save or correct it.
+enum class Told { File, Table, Damaged };
 
-// Why a table could not be read, into what of size bytes.
-const char* tableFault(const TranscriptFinding& found, char* what, size_t size) {
-    switch (found.fault) {
-        case TranscriptFault::RowExpected:
-            std::snprintf(what, size, "table cut short: the row for address %d expected here.",
-                          found.address);
-            return what;
-        case TranscriptFault::TableEndsBefore:
-            std::snprintf(what, size, "table cut short: the file ends before address %d.",
-                          found.address);
-            return what;
-        case TranscriptFault::AddressOutOfOrder:
-            std::snprintf(what, size, "address %d out of order: address %d expected here.",
-                          found.address, found.expected);
-            return what;
-        case TranscriptFault::AddressUnreadable:
-            return "the address does not parse.";
-        case TranscriptFault::ValueUnreadable:
-            return "the data value does not parse.";
-        default:  // SerialUnreadable
-            return "the serial number does not parse.";
-    }
-}
+struct FaultText {
+    Told told;
+    // A format: for the file %s its name, then the system's reason; for a
+    // line %d the fault's address, then the address expected there.
+    const char* text;
+};
 
-// What is wrong with the file as a whole.
-void sayFileFault(const TranscriptFinding& found) {
-    const char* path = found.path;
-    switch (found.fault) {
-        case TranscriptFault::CannotOpen:
-            sayError("%s: cannot open the file (%s).\n", path, std::strerror(found.errorNumber));
-            break;
-        case TranscriptFault::Folder:
-            sayError("%s: a folder, not a file with the console text.\n", path);
-            break;
-        case TranscriptFault::Pipe:
-            sayError(
-                "%s: a pipe, not a file with the console text: save the text into a file "
-                "first.\n",
-                path);
-            break;
-        case TranscriptFault::Device:
-            sayError("%s: a device, not a file with the console text.\n", path);
-            break;
-        case TranscriptFault::NotRegular:
-            sayError("%s: not a regular file, so not a file with the console text.\n", path);
-            break;
-        case TranscriptFault::TooLarge:
-            sayError(
-                "%s: larger than 64 MiB, far more than a console keeps: not a file with the "
-                "console text.\n",
-                path);
-            break;
-        case TranscriptFault::Changed:
-            sayError("%s: the file changed while q713-restore ran; run it again.\n", path);
-            break;
-        case TranscriptFault::CannotRead:
-            sayError("%s: cannot read the file.\n", path);
-            break;
-        default:  // NoTable
-            sayError("%s: no \"Register values:\" table in the file.\n", path);
-    }
-}
+// One row per TranscriptFault, in its order.
+constexpr FaultText FAULT_TEXTS[] = {
+    {Told::File, "%s: cannot open the file (%s).\n"},
+    {Told::File, "%s: a folder, not a file with the console text.\n"},
+    {Told::File,
+     "%s: a pipe, not a file with the console text: save the text into a file first.\n"},
+    {Told::File, "%s: a device, not a file with the console text.\n"},
+    {Told::File, "%s: not a regular file, so not a file with the console text.\n"},
+    {Told::File,
+     "%s: larger than 64 MiB, far more than a console keeps: not a file with the console "
+     "text.\n"},
+    {Told::File, "%s: the file changed while q713-restore ran; run it again.\n"},
+    {Told::File, "%s: cannot read the file.\n"},
+    {Told::File, "%s: no \"Register values:\" table in the file.\n"},
+    {Told::Table, "table cut short: the row for address %d expected here."},
+    {Told::Table, "table cut short: the file ends before address %d."},
+    {Told::Table, "the address does not parse."},
+    {Told::Table, "address %d out of order: address %d expected here."},
+    {Told::Table, "the data value does not parse."},
+    {Told::Table, "the serial number does not parse."},
+    {Told::Damaged, "looks like a PON line but is not one"},
+    {Told::Damaged, "looks like a Serial line but is not one"},
+    {Told::Damaged, "looks like a table heading but is not one"},
+    {Told::Damaged, "a table without its camera's PON and Serial lines above it"},
+    {Told::Damaged, "looks like a table row, but no table heading is above it"},
+    {Told::Damaged, "no table after this line, where the update printed one"},
+};
+static_assert(sizeof FAULT_TEXTS / sizeof FAULT_TEXTS[0] ==
+              static_cast<size_t>(TranscriptFault::NoTableAfterCapture) + 1);
 
 }  // namespace
 
 void sayTranscriptFault(const TranscriptFinding& found) {
-    const char* path = found.path;
-    const char* damaged = damagedLine(found.fault);
+    const FaultText& told = FAULT_TEXTS[static_cast<int>(found.fault)];
+    // Each text takes what it names of these and leaves the rest.
+    if (told.told == Told::File) {
+        sayError(told.text, found.path, std::strerror(found.errorNumber));
+        return;
+    }
     char what[96];
-    if (damaged != nullptr) {
-        sayError("%s:%d: %s: save the console text again, or correct this line.\n", path,
-                 found.line, damaged);
-    } else if (found.line > 0) {
-        sayError("%s:%d: %s\n", path, found.line, tableFault(found, what, sizeof what));
+    std::snprintf(what, sizeof what, told.text, found.address, found.expected);
+    if (told.told == Told::Damaged) {
+        sayError("%s:%d: %s: save the console text again, or correct this line.\n", found.path,
+                 found.line, what);
     } else {
-        sayFileFault(found);
+        sayError("%s:%d: %s\n", found.path, found.line, what);
     }
 }
 

@@ -36,7 +36,8 @@ struct TranscriptScan {
 /// The most a transcript may hold, far more than a console keeps.
 constexpr long long TRANSCRIPT_MAX_BYTES = 64LL * 1024 * 1024;
 
-/// What the reader can find wrong with a transcript.
+/// What the reader can find wrong with a transcript (restore/recovery.cpp
+/// has a text for each, in this order).
 enum class TranscriptFault {
     // The file as a whole.
     CannotOpen,

@@ -1,6 +1,7 @@
 // Firmware loading through the camera library, with its progress on the console.
 #include "camera/firmware.h"
 
+#include "camera/progress.h"
 #include "console/console.h"
 #include "console/terminal.h"
 
@@ -18,8 +19,12 @@ bool loadFirmware(KvxHandle handle, const char* fileName) {
         return false;
     }
     say("Loading firmware \"%s\" ...\n", fileName);
+    startProgressWriter();
     int32_t status =
         KVXfirmwareUpdate(handle, reinterpret_cast<const uint8_t*>(fileName), printProgress);
+    // Every progress line stands before the load's last line, and is on the
+    // console before an interrupt can end the run.
+    stopProgressWriter();
     releaseInterrupts();
     if (status != 0) {
         say("ERROR %d\n", status);
@@ -34,6 +39,6 @@ bool loadFirmware(KvxHandle handle, const char* fileName) {
 }
 
 int32_t printProgress(int32_t status, uint8_t percentage) {
-    say("status %d, percentage %d\n", status, percentage);
+    reportProgress({status, percentage});
     return 0;
 }

@@ -16,7 +16,8 @@ extern const char* const PATCH_FILE;
 /// is held back, and with one already waiting nothing is loaded (see stopRequested).
 bool loadFirmware(KvxHandle handle, const char* fileName);
 
-/// The library's progress callback: prints one progress line; always 0.
+/// The library's progress callback: hands one progress line to the writer
+/// (camera/progress.h), which prints it; always 0.
 int32_t printProgress(int32_t status, uint8_t percentage);
 
 #endif

@@ -191,6 +191,26 @@ def interrupt_during_a_load_waits_for_it(name, interrupt):
           name + ": the camera was touched after the load")
 
 
+def a_stopped_terminal_never_holds_the_load():
+    screen = start("ctrl_s_during_load", sample("fw200.txt", "load-ms = 3000"))
+    screen.expect("Loading firmware")
+    screen.send("\x13")  # Ctrl-S: the terminal stops taking output
+    deadline = time.monotonic() + 15
+    while not any(call.startswith("KVXfirmwareUpdate") for call in calls(screen)):
+        if time.monotonic() > deadline:
+            check(False, "Ctrl-S during a load: the load did not end while output was stopped")
+            break
+        time.sleep(0.1)
+    check("Firmware written." not in screen.text(),
+          "Ctrl-S during a load: output went on: " + repr(screen.rest()))
+    screen.send("\x11")  # Ctrl-Q: every line follows, in order
+    screen.expect("status 0, percentage 20\nstatus 0, percentage 40\nstatus 0, percentage 60\n"
+                  "status 0, percentage 80\nstatus 0, percentage 100\nFirmware written.\n")
+    screen.expect(FINAL_REBOOT)
+    screen.end_input()
+    check(screen.ends() == (255, None), "Ctrl-S during a load: the run did not end with -1")
+
+
 def interrupt_at_a_prompt_ends_at_once():
     screen = start("ctrl_c_at_reboot", sample("fw200.txt"))
     screen.expect(FINAL_REBOOT)
@@ -296,6 +316,7 @@ def main():
             ("typed-ahead returns", typed_ahead_returns_never_confirm_a_reboot),
             ("a line at a reboot prompt", one_line_answers_one_reboot_prompt),
             ("Ctrl-D at a reboot prompt", end_of_input_at_a_reboot_prompt_ends_silently),
+            ("Ctrl-S during a load", a_stopped_terminal_never_holds_the_load),
         ]
     for name, run in checks:
         try:

@@ -12,7 +12,7 @@ namespace {
 constexpr int32_t FILE_NOT_FOUND = -1;
 }
 
-bool loadFirmware(KvxHandle handle, const char* fileName) {
+bool loadFirmware(KvxHandle handle, const char* fileName, const char* lookedIn) {
     // A load cut in half could leave the camera without a working firmware;
     // and none begins once the run is to stop (the caller tells that).
     if (!holdInterrupts()) {
@@ -30,7 +30,11 @@ bool loadFirmware(KvxHandle handle, const char* fileName) {
         say("ERROR %d\n", status);
         if (status == FILE_NOT_FOUND) {
             // The parenthesis opens the next line, where the caller's prompt follows.
-            say("(File not found.\n)");
+            if (lookedIn != nullptr) {
+                say("(File not found in %s.\n)", lookedIn);
+            } else {
+                say("(File not found.\n)");
+            }
         }
         return false;
     }

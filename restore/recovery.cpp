@@ -11,6 +11,7 @@
 #include "camera/firmware.h"
 #include "camera/identification.h"
 #include "console/console.h"
+#include "restore/firmware_place.h"
 #include "restore/transcript.h"
 #include "session/session.h"
 
@@ -167,7 +168,10 @@ bool finishFirmware(KvxConfig* deviceConfig, KvxHandle* handle, VersionInfo* inf
     if (!confirmed("Load firmware 2.3.1 into this camera first? (y/n)", false)) {
         return false;
     }
-    if (!loadAndReboot(*handle, deviceConfig, FIRMWARE_FILE, FINAL_REBOOT) ||
+    // Dropped onto the exe, the file leaves the working folder elsewhere.
+    FirmwarePlace place;
+    findFirmware(FIRMWARE_FILE, &place);
+    if (!loadAndReboot(*handle, deviceConfig, place.path, FINAL_REBOOT, place.lookedIn) ||
         !identifyCamera(*handle, info)) {
         return false;
     }

@@ -113,8 +113,8 @@ bool openCamera(KvxConfig* config, KvxHandle* handle, VersionInfo* info) {
 }
 
 bool loadAndReboot(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* fileName,
-                   const char* rebootMessage) {
-    bool loaded = loadFirmware(kvxHandle, fileName);
+                   const char* rebootMessage, const char* lookedIn) {
+    bool loaded = loadFirmware(kvxHandle, fileName, lookedIn);
     if (stopRequested()) {
         return false;
     }

@@ -36,9 +36,10 @@ bool identifyCamera(KvxHandle handle, VersionInfo* info);
 /// Connects and identifies the camera, between separators; false when the run must end.
 bool openCamera(KvxConfig* config, KvxHandle* handle, VersionInfo* info);
 
-/// Loads fileName, closes, has rebootMessage answered and reconnects; false when the run must end.
+/// Loads fileName, closes, has rebootMessage answered and reconnects; false when the run must
+/// end. lookedIn as loadFirmware (camera/firmware.h) takes it.
 bool loadAndReboot(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* fileName,
-                   const char* rebootMessage);
+                   const char* rebootMessage, const char* lookedIn = nullptr);
 
 /// Prints "Hit <return> to quit." and reads one character: how a run that must end closes.
 void waitToQuit();

@@ -1,6 +1,9 @@
 // Loading firmware: the lines around the library's progress reports.
 #include "camera/firmware.h"
 
+#include <string>
+
+#include "restore/firmware_place.h"
 #include "tests/fake/fake_camera.h"
 #include "tests/unit/dialogue.h"
 
@@ -40,4 +43,50 @@ TEST(FirmwareLoading, PercentageReadsAsUnsigned) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(printProgress(-2, 255), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "status -2, percentage 255\n");
+}
+
+TEST(FirmwareLoading, MissingFileNamesTheFoldersItWasLookedForIn) {
+    fake::reset();
+    fake::setFirmwareResult(-1, 0);
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(loadFirmware(nullptr, FIRMWARE_FILE, "C:\\Users\\tech or in C:\\q713"));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Loading firmware \"20151028_Lumivor-Q713_v2.3.1.bin\" ...\n"
+              "ERROR -1\n(File not found in C:\\Users\\tech or in C:\\q713.\n)");
+}
+
+TEST(FirmwarePlace, TheWorkingFolderFirstThenTheExesFolder) {
+    FirmwareFacts facts{true, true, false, "C:\\q713\\", "C:\\Users\\tech", "C:\\q713"};
+    FirmwarePlace place;
+    // In the working folder the library finds it as the update tool has it.
+    placeFirmware(FIRMWARE_FILE, facts, &place);
+    EXPECT_STREQ(place.path, FIRMWARE_FILE);
+    EXPECT_STREQ(place.lookedIn, "C:\\Users\\tech");
+    // Dropped onto the exe: only the exe's folder holds it.
+    facts.inWorkingFolder = false;
+    placeFirmware(FIRMWARE_FILE, facts, &place);
+    EXPECT_STREQ(place.path, "C:\\q713\\20151028_Lumivor-Q713_v2.3.1.bin");
+    EXPECT_STREQ(place.lookedIn, "C:\\q713");
+    // In neither: the bare name, and both folders named.
+    facts.inExeFolder = false;
+    placeFirmware(FIRMWARE_FILE, facts, &place);
+    EXPECT_STREQ(place.path, FIRMWARE_FILE);
+    EXPECT_STREQ(place.lookedIn, "C:\\Users\\tech or in C:\\q713");
+    // Started in its own folder, or with the exe's folder unknown: one folder.
+    facts.oneFolder = true;
+    placeFirmware(FIRMWARE_FILE, facts, &place);
+    EXPECT_STREQ(place.lookedIn, "C:\\Users\\tech");
+    facts.oneFolder = false;
+    facts.exeShown = "";
+    placeFirmware(FIRMWARE_FILE, facts, &place);
+    EXPECT_STREQ(place.lookedIn, "C:\\Users\\tech");
+}
+
+TEST(FirmwarePlace, AnExeFolderTooLongForThePathLeavesTheBareName) {
+    std::string folder(PLACE_BYTES - 10, 'x');
+    FirmwareFacts facts{false, true, false, folder.c_str(), "W", "E"};
+    FirmwarePlace place;
+    placeFirmware(FIRMWARE_FILE, facts, &place);
+    EXPECT_STREQ(place.path, FIRMWARE_FILE);
+    EXPECT_STREQ(place.lookedIn, "W or in E");
 }

@@ -2,7 +2,7 @@
 #include "calibration/writeback.h"
 
 #include "console/console.h"
-#include "console/terminal.h"
+#include "console/interrupt.h"
 
 namespace {
 
@@ -76,12 +76,12 @@ WriteBackSteps writeBackCalibration(KvxHandle handle, const RegisterTable& table
     // Cut in the middle, the camera would keep a calibration half written;
     // and none begins once the run is to stop (the caller tells that).
     WriteBackSteps steps{};
-    if (!holdInterrupts()) {
+    if (!startHeldStep()) {
         return steps;
     }
     steps.written = writeProtectedRegisters(handle, table);
     steps.saved = saveProtectedRegisters(handle);
     steps.reset = resetRegisterMap(handle);
-    releaseInterrupts();
+    endHeldStep();
     return steps;
 }

@@ -31,7 +31,7 @@ bool allWrittenBack(const WriteBackSteps& steps);
 
 /// Writes the table, stores it in flash and resets the register map: all
 /// three run, in this order, and an interrupt is held back until the last
-/// returns; with one already waiting none runs (see stopRequested).
+/// returns; with one already waiting none runs (see tellStop).
 WriteBackSteps writeBackCalibration(KvxHandle handle, const RegisterTable& table);
 
 #endif

@@ -1,7 +1,7 @@
 // The camera maker's library: the only way the tool reaches a camera.
 // Any library with this C interface (the maker's, the simulated one, a test
 // double) can take its place without touching the tool: linked, or on Windows
-// loaded as KvxQ713.dll by camera/library.cpp.
+// loaded as KvxQ713.dll by camera/library_windows.cpp.
 #ifndef KVXQ713_H
 #define KVXQ713_H
 
@@ -11,14 +11,14 @@
 #define KVX_API __declspec(dllexport)
 #elif defined(_WIN32)
 // The tools load the DLL themselves: on Windows these names are the forwarders
-// of camera/library.cpp.
+// of camera/library_windows.cpp.
 #define KVX_API
 #else
 #define KVX_API __attribute__((visibility("default")))
 #endif
 
 // A maker's 32-bit DLL may use __stdcall. The tools always see the default
-// convention (camera/library.cpp calls the DLL as it was built); KVX_STDCALL
+// convention (camera/library_windows.cpp calls the DLL as it was built); KVX_STDCALL
 // builds the simulated library that way.
 #if defined(KVX_STDCALL) && defined(_WIN32) && !defined(_WIN64)
 #define KVX_CALL __stdcall

@@ -3,7 +3,7 @@
 
 #include "camera/progress.h"
 #include "console/console.h"
-#include "console/terminal.h"
+#include "console/interrupt.h"
 
 const char* const FIRMWARE_FILE = "20151028_Lumivor-Q713_v2.3.1.bin";
 const char* const PATCH_FILE = "20140827_Lumivor-Q713_v0.0.0_patch.bin";
@@ -15,7 +15,7 @@ constexpr int32_t FILE_NOT_FOUND = -1;
 bool loadFirmware(KvxHandle handle, const char* fileName, const char* lookedIn) {
     // A load cut in half could leave the camera without a working firmware;
     // and none begins once the run is to stop (the caller tells that).
-    if (!holdInterrupts()) {
+    if (!startHeldStep()) {
         return false;
     }
     say("Loading firmware \"%s\" ...\n", fileName);
@@ -25,7 +25,7 @@ bool loadFirmware(KvxHandle handle, const char* fileName, const char* lookedIn) 
     // Every progress line stands before the load's last line, and is on the
     // console before an interrupt can end the run.
     stopProgressWriter();
-    releaseInterrupts();
+    endHeldStep();
     if (status != 0) {
         say("ERROR %d\n", status);
         if (status == FILE_NOT_FOUND) {

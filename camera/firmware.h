@@ -13,7 +13,7 @@ extern const char* const PATCH_FILE;
 
 /// Has the library load the file name into the camera, showing its progress;
 /// true when the firmware was written. An interrupt during the load is held
-/// back, and with one already waiting nothing is loaded (see stopRequested).
+/// back, and with one already waiting nothing is loaded (see tellStop).
 /// lookedIn, when given, names the folders a "File not found" was looked for in.
 bool loadFirmware(KvxHandle handle, const char* fileName, const char* lookedIn = nullptr);
 

@@ -3,12 +3,12 @@
 #include "camera/progress.h"
 
 #include "console/console.h"
-#include "console/system.h"
+#include "os/os.h"
 
 namespace {
 
 // Shared between the library's callback and the writer, under the one lock
-// of console/system.h; the load's reports in order.
+// of os/os.h; the load's reports in order.
 ProgressRing ring;
 // No report handed over after this: the writer ends once the ring is empty.
 bool closing = false;

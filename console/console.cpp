@@ -5,12 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "console/terminal.h"
+#include "console/interrupt.h"
 #include "console/window.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "os/os.h"
 
 namespace {
 
@@ -31,13 +28,13 @@ void discardRestOfLine(int c) {
 // to end the run, as nothing may be answered then.
 int readAnswer() {
     discardTypedAhead();
-    if (interruptHeldBack()) {
+    if (stopRequested()) {
         say("\n");  // the prompt's line, which no return ended
         return EOF;
     }
     int c = std::getchar();
-    if (interruptHeldBack()) {
-        // The line the interrupt ended (see onConsoleEvent), whatever it held.
+    if (stopRequested()) {
+        // The line the interrupt ended (InterruptAction::EndRead), whatever it held.
         discardRestOfLine(c);
         return EOF;
     }
@@ -49,7 +46,7 @@ int readAnswer() {
 void startConsole() {
     // Nothing printed would reach the technician, the table included.
     writeFailed = openClosedStandardStreams();
-    prepareTerminal();
+    prepareInterrupts();
     prepareConsoleWindow();
     endingAnswered = false;
     stopTold = false;
@@ -73,22 +70,12 @@ void sayError(const char* format, ...) {
     va_end(args);
 }
 
-#ifdef _WIN32
-void shownText(const wchar_t* text, char* out, int outSize) {
-    // Without a console GetConsoleOutputCP gives 0, the ANSI code page.
-    int length =
-        WideCharToMultiByte(GetConsoleOutputCP(), 0, text, -1, out, outSize, nullptr, nullptr);
-    // Cut at the end of out, or nothing where it could not be converted.
-    out[length > 0 ? length - 1 : 0] = '\0';
-}
-#endif
-
 bool outputFailed() {
     return writeFailed;
 }
 
-bool stopRequested() {
-    if (!interruptHeldBack()) {
+bool tellStop() {
+    if (!stopRequested()) {
         return false;
     }
     if (!stopTold) {
@@ -147,7 +134,7 @@ int closeConsole(int status, bool userQuit) {
     unguardConsoleWindow();
     // An interrupt that no held step has told yet, such as Ctrl-C at a
     // prompt in a window of the tool's own.
-    if (stopRequested()) {
+    if (tellStop()) {
         status = -1;
         userQuit = false;
     }

@@ -19,18 +19,13 @@ void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
 /// Prints a printf-style message to standard error.
 void sayError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-#ifdef _WIN32
-/// Copies text (UTF-16) into out, of outSize bytes, in the console's code page,
-/// as the console shows what the tools print.
-void shownText(const wchar_t* text, char* out, int outSize);
-#endif
-
 /// True when a message could not be written to standard output since startConsole.
 bool outputFailed();
 
-/// True when an interrupt was held back while the camera was being changed;
-/// then prints the line that ends the run there.
-bool stopRequested();
+/// When an interrupt asked the run to stop (console/interrupt.h), prints
+/// "Stopped at the user's request." once per run and returns true; false,
+/// printing nothing, otherwise.
+bool tellStop();
 
 /// Prints message and reads one character typed after it, leaving the rest of
 /// the line pending; false when input has ended and nothing was read.

@@ -1,8 +1,10 @@
 // What the tool does to its console window, decided here and carried out
-// through console/platform.h.
+// through os/os.h.
 #include "console/window.h"
 
-#include "console/platform.h"
+#include <cstdint>
+
+#include "os/os.h"
 
 namespace {
 

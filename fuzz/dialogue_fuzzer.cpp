@@ -12,6 +12,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "console/console.h"
 #include "simcam/image.h"
 #include "simcam/sim_state.h"
 #include "workflow/mainloop.h"
@@ -106,6 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         rewind(stdout);
     }
     simReset();  // a camera as just plugged in, and the profile read again
+    startConsole();
     runMainLoop();
     stdin = keptInput;
     fclose(input);

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "console/system.h"
+#include "os/os.h"
 
 void placeFirmware(const char* fileName, const FirmwareFacts& facts, FirmwarePlace* place) {
     bool fromExeFolder = !facts.inWorkingFolder && facts.inExeFolder;
@@ -26,21 +26,63 @@ void placeFirmware(const char* fileName, const FirmwareFacts& facts, FirmwarePla
     }
 }
 
+namespace {
+
+// One path at a time each, too large for the stack.
+PathText exeText[PATH_UNITS];
+PathText workingText[PATH_UNITS];
+PathText candidate[PATH_UNITS];
+
+// folder (empty: none), a separator when there is a folder, and name into
+// candidate; false when it does not fit.
+bool joinPath(const PathText* folder, int folderLength, const char* name) {
+    int at = 0;
+    for (; at < folderLength && at < PATH_UNITS - 1; ++at) {
+        candidate[at] = folder[at];
+    }
+    // A drive's or the system's root ends in its separator already.
+    if (folderLength > 0 && folder[folderLength - 1] != PATH_SEPARATOR && at < PATH_UNITS - 1) {
+        candidate[at++] = PATH_SEPARATOR;
+    }
+    // The firmware's names are ASCII: the same in every code page.
+    for (; *name != '\0' && at < PATH_UNITS - 1; ++name) {
+        candidate[at++] = static_cast<PathText>(*name);
+    }
+    candidate[at] = 0;
+    return *name == '\0';
+}
+
+bool regularFile() {
+    FileFacts facts{};
+    return factsOfPath(candidate, &facts) && facts.regular;
+}
+
+}  // namespace
+
 void findFirmware(const char* fileName, FirmwarePlace* place) {
-    static char exeFolder[PLACE_BYTES];
+    static char exeFolderName[PLACE_BYTES];
     static char workingShown[PLACE_BYTES];
     static char exeShown[PLACE_BYTES];
-    static char inExe[PLACE_BYTES];
+    int exeLength = 0;
+    int workingLength = 0;
+    bool exeKnown = exeFolder(exeText, PATH_UNITS, &exeLength) == 0;
+    bool workingKnown = workingFolder(workingText, PATH_UNITS, &workingLength) == 0;
     FirmwareFacts facts{};
-    facts.inWorkingFolder = regularFileExists(fileName);
-    facts.oneFolder = exeFolderIsWorkingFolder();
-    facts.exeFolder = exeFolderForLibrary(exeFolder, sizeof exeFolder) ? exeFolder : "";
-    facts.inExeFolder = facts.exeFolder[0] != '\0' && !facts.oneFolder &&
-                        std::snprintf(inExe, sizeof inExe, "%s%s", exeFolder, fileName) <
-                            static_cast<int>(sizeof inExe) &&
-                        regularFileExists(inExe);
-    workingFolderShown(workingShown, sizeof workingShown);
-    exeFolderShown(exeShown, sizeof exeShown);
+    facts.inWorkingFolder = joinPath(workingText, 0, fileName) && regularFile();
+    facts.oneFolder = !exeKnown || !workingKnown || sameFolder(exeText, workingText);
+    // The folder as the library takes it, its separator after it.
+    facts.inExeFolder = !facts.oneFolder && joinPath(exeText, exeLength, fileName) &&
+                        regularFile() && joinPath(exeText, exeLength, "") &&
+                        libraryFileName(candidate, exeFolderName, sizeof exeFolderName);
+    facts.exeFolder = facts.inExeFolder ? exeFolderName : "";
+    workingShown[0] = '\0';
+    exeShown[0] = '\0';
+    if (workingKnown) {
+        shownText(workingText, workingLength, workingShown, sizeof workingShown);
+    }
+    if (exeKnown) {
+        shownText(exeText, exeLength, exeShown, sizeof exeShown);
+    }
     facts.workingShown = workingShown;
     facts.exeShown = exeShown;
     placeFirmware(fileName, facts, place);

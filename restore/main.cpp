@@ -10,6 +10,7 @@ int wmain(int argc, wchar_t** argv) {
 #else
 int main(int argc, char** argv) {
 #endif
+    // Both tools start their consoles here, first thing, before any file is opened.
     startConsole();
     if (argc != 2) {
         sayError(

@@ -212,7 +212,7 @@ int restoreCamera(KvxHandle* handle, const VersionInfo& info, TranscriptFile* tr
     }
     // The same three steps as the update tool's; they and the read-back decide.
     WriteBackSteps steps = writeBackCalibration(*handle, scan.match);
-    if (stopRequested()) {
+    if (tellStop()) {
         return -1;
     }
     say("%s", SEPARATOR);

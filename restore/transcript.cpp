@@ -2,14 +2,13 @@
 // of a saved console text, with the camera each belongs to.
 #include "restore/transcript.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "console/console.h"
 #include "console/table_format.h"
+#include "os/os.h"
 
 namespace {
 
@@ -403,98 +402,12 @@ void readTranscriptLine(Reader& reader, const Line& line) {
     }
 }
 
-// What the tool needs to know of a file, from either platform's stat.
-struct FileFacts {
-    bool regular;
-    bool folder;
-    bool pipe;
-    bool device;
-    long long size;
-    long long modifiedSeconds;
-    long modifiedNanoseconds;
-};
-
-#ifdef _WIN32
-
-using FileStatus = struct _stat64;
-
-// The longest path Windows knows, in UTF-16 units.
-constexpr int PATH_TEXT_UNITS = 32768;
-
-int statusOfPath(const PathText* path, FileStatus* st) {
-    return _wstat64(path, st);
-}
-
-std::FILE* openForReading(const PathText* path) {
-    return _wfopen(path, L"rb");
-}
-
-// The name as the messages show it, for the whole run.
+// The name as the messages show it, for the whole run; static, as every large
+// buffer here: at most three bytes for each UTF-16 unit in any code page.
 const char* shownPath(const PathText* path) {
-    static char shown[PATH_TEXT_UNITS * 3];
-    shownText(path, shown, static_cast<int>(sizeof shown));
+    static char shown[PATH_UNITS * 3];
+    shownText(path, -1, shown, static_cast<int>(sizeof shown));
     return shown;
-}
-
-int statusOfFile(std::FILE* file, FileStatus* st) {
-    return _fstat64(_fileno(file), st);
-}
-
-FileFacts factsOf(const FileStatus& st) {
-    return {(st.st_mode & _S_IFMT) == _S_IFREG,
-            (st.st_mode & _S_IFMT) == _S_IFDIR,
-            (st.st_mode & _S_IFMT) == _S_IFIFO,
-            (st.st_mode & _S_IFMT) == _S_IFCHR,
-            st.st_size,
-            st.st_mtime,
-            0};
-}
-
-#else
-
-using FileStatus = struct stat;
-
-int statusOfPath(const PathText* path, FileStatus* st) {
-    return stat(path, st);
-}
-
-std::FILE* openForReading(const PathText* path) {
-    return std::fopen(path, "rb");
-}
-
-const char* shownPath(const PathText* path) {
-    return path;
-}
-
-int statusOfFile(std::FILE* file, FileStatus* st) {
-    return fstat(fileno(file), st);
-}
-
-FileFacts factsOf(const FileStatus& st) {
-    return {S_ISREG(st.st_mode),  S_ISDIR(st.st_mode),
-            S_ISFIFO(st.st_mode), S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode),
-            st.st_size,           st.st_mtim.tv_sec,
-            st.st_mtim.tv_nsec};
-}
-
-#endif
-
-bool factsOfPath(const PathText* path, FileFacts* facts) {
-    FileStatus st{};
-    if (statusOfPath(path, &st) != 0) {
-        return false;
-    }
-    *facts = factsOf(st);
-    return true;
-}
-
-bool factsOfFile(std::FILE* file, FileFacts* facts) {
-    FileStatus st{};
-    if (statusOfFile(file, &st) != 0) {
-        return false;
-    }
-    *facts = factsOf(st);
-    return true;
 }
 
 // True when the file is one a transcript may be; otherwise says what it is.

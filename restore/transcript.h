@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "calibration/registers.h"
+#include "os/os.h"
 
 /// Room for a PON text as printed; a longer one never matches a camera.
 constexpr int PON_TEXT_SIZE = 16;
@@ -28,14 +29,6 @@ struct TranscriptScan {
     // the first such pair; 0 when all its tables are equal.
     int differingLines[2];
 };
-
-#ifdef _WIN32
-/// A file name as Windows passes it: UTF-16, so that it may hold any character.
-using PathText = wchar_t;
-#else
-/// A file name as the system passes it.
-using PathText = char;
-#endif
 
 /// The most a transcript may hold, far more than a console keeps.
 constexpr long long TRANSCRIPT_MAX_BYTES = 64LL * 1024 * 1024;

@@ -115,7 +115,7 @@ bool openCamera(KvxConfig* config, KvxHandle* handle, VersionInfo* info) {
 bool loadAndReboot(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* fileName,
                    const char* rebootMessage, const char* lookedIn) {
     bool loaded = loadFirmware(kvxHandle, fileName, lookedIn);
-    if (stopRequested()) {
+    if (tellStop()) {
         return false;
     }
     if (!loaded) {

@@ -40,7 +40,6 @@ bool runPass(KvxConfig* deviceConfig, KvxHandle* kvxHandle) {
 }  // namespace
 
 int runMainLoop() {
-    startConsole();
     if (!startLibrary()) {
         return -1;
     }

@@ -2,8 +2,9 @@
 #ifndef WORKFLOW_MAINLOOP_H
 #define WORKFLOW_MAINLOOP_H
 
-/// Runs passes until the user quits; the process's exit status (0 only when
+/// Starts the session and runs passes until the user quits; the process's exit status (0 only when
 /// the user quits after a completed update, -1 otherwise).
+/// REQUIRES: startConsole (console/console.h) called.
 int runMainLoop();
 
 #endif

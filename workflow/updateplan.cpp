@@ -35,7 +35,7 @@ UpdateOutcome writeBackAndIdentify(KvxHandle& kvxHandle, const RegisterTable& ta
     bool writtenBack = true;
     if (found) {
         WriteBackSteps steps = writeBackCalibration(kvxHandle, table);
-        if (stopRequested()) {
+        if (tellStop()) {
             return UpdateOutcome::Ended;
         }
         if (!steps.written && !steps.saved && !steps.reset) {

@@ -1,12 +1,11 @@
 // The in-memory camera double: implements the library header over a map of registers.
 #include "tests/fake/fake_camera.h"
 
-#include <csignal>
 #include <cstdio>
 #include <map>
 
 #include "camera/KvxQ713.h"
-#include "tests/fake/fake_console.h"
+#include "tests/fake/fake_os.h"
 
 namespace {
 
@@ -21,19 +20,19 @@ int32_t firmwareStatus = 0;
 int firmwareReports = 5;
 int handleToken;
 int interruptedWrite = -1;
-int interruptSignal = 0;
+InterruptKind interruptKind = InterruptKind::Key;
 int writesMade = 0;
 
 void maybeInterrupt(int write) {
     if (write == interruptedWrite) {
-        std::raise(interruptSignal);
+        fake::interrupt(interruptKind);
     }
 }
 
 // Quick-edit off tells that a held step's guard is on the console.
 void logCall(const std::string& call) {
     callLog.push_back(call);
-    if ((fake::console().inputMode & 0x40) == 0) {
+    if ((fake::os().inputMode & 0x40) == 0) {
         guardedLog.push_back(call);
     }
 }
@@ -92,9 +91,9 @@ void setFirmwareResult(int32_t status, int progressReports) {
     firmwareReports = progressReports;
 }
 
-void interruptAt(int write, int signalNumber) {
+void interruptAt(int write, InterruptKind kind) {
     interruptedWrite = write;
-    interruptSignal = signalNumber;
+    interruptKind = kind;
 }
 
 const std::vector<std::string>& calls() {

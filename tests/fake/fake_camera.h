@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "os/os.h"
+
 namespace fake {
 
 /// Forgets registers, failures and the call log.
@@ -20,9 +22,9 @@ void failWrite(uint32_t address, int32_t status);
 void failOpens(int times, int32_t status);
 /// What KVXfirmwareUpdate returns and how many progress reports it makes first.
 void setFirmwareResult(int32_t status, int progressReports);
-/// The process gets signalNumber in the middle of the Nth register write
-/// (from 1), or of the firmware load when write is 0, as if Ctrl-C were pressed.
-void interruptAt(int write, int signalNumber);
+/// An interrupt of kind arrives (through tests/fake/fake_os.h) in the middle
+/// of the Nth register write (from 1), or of the firmware load when write is 0.
+void interruptAt(int write, InterruptKind kind);
 
 /// The calls so far, one line each: "open", "close", "read 26",
 /// "write 21 0x4b525137", "firmware NAME".

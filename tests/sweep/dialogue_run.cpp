@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "camera/KvxQ713.h"
+#include "console/console.h"
 #include "simcam/image.h"
 #include "simcam/register_map.h"
 #include "workflow/mainloop.h"
@@ -213,6 +214,7 @@ DialogueRun runDialogue(const std::string& profile, const std::string& input,
     snprintf(gRunLabel, sizeof gRunLabel, "%s", label.c_str());
     alarm(kRunSeconds);
     DialogueRun run;
+    startConsole();
     run.status = runMainLoop();
     alarm(0);
     stdin = keptIn;

@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "console/window.h"
-#include "tests/fake/fake_console.h"
+#include "tests/fake/fake_os.h"
 #include "tests/unit/dialogue.h"
 
 TEST(Choice, TakesTheFirstCharacterAndDiscardsOnlyTheRestOfItsLine) {
@@ -122,21 +122,21 @@ TEST(Say, RemembersOutputThatCouldNotBeWritten) {
 class ConsoleWindow : public testing::Test {
 protected:
     void TearDown() override {
-        fake::resetConsole(0, {80, 300});
+        fake::resetOs(0, {80, 300});
     }
 };
 
 TEST_F(ConsoleWindow, StartRaisesAShortBufferKeepingItsWidthAndNeverLowersIt) {
-    fake::resetConsole(2, {120, 300});
+    fake::resetOs(2, {120, 300});
     startConsole();
-    EXPECT_EQ(fake::console().buffer.width, 120);
-    EXPECT_EQ(fake::console().buffer.height, BUFFER_LINES);
-    fake::resetConsole(2, {120, 20000});
+    EXPECT_EQ(fake::os().buffer.width, 120);
+    EXPECT_EQ(fake::os().buffer.height, BUFFER_LINES);
+    fake::resetOs(2, {120, 20000});
     startConsole();
-    EXPECT_EQ(fake::console().buffer.height, 20000);
-    fake::resetConsole(0, {120, 300});
+    EXPECT_EQ(fake::os().buffer.height, 20000);
+    fake::resetOs(0, {120, 300});
     startConsole();
-    EXPECT_EQ(fake::console().changes, 0);
+    EXPECT_EQ(fake::os().changes, 0);
 }
 
 TEST_F(ConsoleWindow, AWindowOfItsOwnWaitsForReturnUnlessTheLastPromptWasAnswered) {
@@ -150,7 +150,7 @@ TEST_F(ConsoleWindow, AWindowOfItsOwnWaitsForReturnUnlessTheLastPromptWasAnswere
     for (Ending ending : {Ending{1, false, false, true}, Ending{1, true, false, false},
                           Ending{1, false, true, false}, Ending{2, false, false, false},
                           Ending{0, false, false, false}}) {
-        fake::resetConsole(ending.processes, {80, 300});
+        fake::resetOs(ending.processes, {80, 300});
         startConsole();
         feedInput("\n\nrest");
         testing::internal::CaptureStdout();
@@ -163,6 +163,13 @@ TEST_F(ConsoleWindow, AWindowOfItsOwnWaitsForReturnUnlessTheLastPromptWasAnswere
         std::string output = testing::internal::GetCapturedStdout();
         bool waited = output.find(CLOSING) != std::string::npos;
         EXPECT_EQ(waited, ending.waits) << ending.processes << ending.answered << ending.userQuit;
+        // Asked only when no answer ended the run; the keys typed before the
+        // closing line never close the window.
+        std::vector<std::string> asked{"consoleProcessCount", "discardTypedAhead"};
+        if (!ending.answered && !ending.userQuit) {
+            asked.resize(ending.waits ? 2 : 1);
+            EXPECT_EQ(fake::callsSinceLast("consoleProcessCount"), asked) << ending.processes;
+        }
         // One key closes the window; nothing else is read.
         EXPECT_EQ(pendingInput(), std::string("\n\nrest").substr(ending.answered + ending.waits));
     }

@@ -1,6 +1,10 @@
 // Loading firmware: the lines around the library's progress reports.
 #include "camera/firmware.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <string>
 
 #include "restore/firmware_place.h"
@@ -89,4 +93,26 @@ TEST(FirmwarePlace, AnExeFolderTooLongForThePathLeavesTheBareName) {
     placeFirmware(FIRMWARE_FILE, facts, &place);
     EXPECT_STREQ(place.path, FIRMWARE_FILE);
     EXPECT_STREQ(place.lookedIn, "W or in E");
+}
+
+TEST(FirmwarePlace, FoundThroughTheSystemsFolders) {
+    // The fake's exe lives in /fake/bin, where nothing is: the working folder decides.
+    std::string folder = testing::TempDir() + "q713_firmware_place";
+    mkdir(folder.c_str(), 0700);
+    char before[4096];
+    ASSERT_NE(getcwd(before, sizeof before), nullptr);
+    ASSERT_EQ(chdir(folder.c_str()), 0);
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    FirmwarePlace place;
+    std::remove(FIRMWARE_FILE);
+    findFirmware(FIRMWARE_FILE, &place);
+    EXPECT_STREQ(place.path, FIRMWARE_FILE);
+    EXPECT_EQ(place.lookedIn, std::string(here) + " or in /fake/bin");
+    std::fclose(std::fopen(FIRMWARE_FILE, "wb"));
+    findFirmware(FIRMWARE_FILE, &place);
+    EXPECT_STREQ(place.path, FIRMWARE_FILE);
+    EXPECT_STREQ(place.lookedIn, here);
+    std::remove(FIRMWARE_FILE);
+    ASSERT_EQ(chdir(before), 0);
 }

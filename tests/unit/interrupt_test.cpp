@@ -1,6 +1,6 @@
 // Ctrl-C while the camera is being changed: the change finishes, then the run
-// stops; the operating system's signal goes through the real handler.
-#include <csignal>
+// stops; the interrupt reaches the tool's own handler as the system hands it on.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -8,9 +8,10 @@
 #include "calibration/writeback.h"
 #include "camera/firmware.h"
 #include "console/console.h"
+#include "console/interrupt.h"
 #include "restore/recovery.h"
 #include "tests/fake/fake_camera.h"
-#include "tests/fake/fake_console.h"
+#include "tests/fake/fake_os.h"
 #include "tests/unit/dialogue.h"
 #include "workflow/updateplan.h"
 
@@ -42,24 +43,24 @@ protected:
         startConsole();
     }
     void TearDown() override {
-        fake::resetConsole(0, {80, 300});
+        fake::resetOs(0, {80, 300});
     }
 };
 
 // The console after a run: as the tool found it.
 void expectConsoleGivenBack() {
-    EXPECT_EQ(fake::console().inputMode, fake::DEFAULT_INPUT_MODE);
-    EXPECT_TRUE(fake::console().closeEnabled);
-    EXPECT_FALSE(fake::console().systemKeptAwake);
+    EXPECT_EQ(fake::os().inputMode, fake::DEFAULT_INPUT_MODE);
+    EXPECT_TRUE(fake::os().closeEnabled);
+    EXPECT_FALSE(fake::os().systemKeptAwake);
 }
 
 }  // namespace
 
 TEST_F(Interrupt, DuringTheCalibrationWritesAllThreeStepsFinishFirst) {
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    for (InterruptKind kind : {InterruptKind::Key, InterruptKind::SessionEnd}) {
         fake::reset();
         startConsole();
-        fake::interruptAt(3, signalNumber);
+        fake::interruptAt(3, kind);
         feedInput("\n");
         testing::internal::CaptureStdout();
         EXPECT_EQ(runPathA(), UpdateOutcome::Ended);
@@ -71,7 +72,7 @@ TEST_F(Interrupt, DuringTheCalibrationWritesAllThreeStepsFinishFirst) {
 }
 
 TEST_F(Interrupt, DuringALoadTheLoadFinishesAndTheCameraIsLeftAlone) {
-    fake::interruptAt(0, SIGINT);
+    fake::interruptAt(0, InterruptKind::Key);
     testing::internal::CaptureStdout();
     EXPECT_EQ(runPathA(), UpdateOutcome::Ended);
     std::string output = testing::internal::GetCapturedStdout();
@@ -91,7 +92,7 @@ TEST_F(Interrupt, DuringARestoreTheWritesFinishFirst) {
     fake::setRegister(1, (1 << 20) | 1001);
     fake::setRegister(2, 0x28102015);
     fake::setRegister(56, (2 << 11) | (3 << 6) | 1);
-    fake::interruptAt(5, SIGINT);
+    fake::interruptAt(5, InterruptKind::Key);
     feedInput("y\n");
     testing::internal::CaptureStdout();
     EXPECT_EQ(runRestore(path.c_str()), -1);
@@ -103,7 +104,7 @@ TEST_F(Interrupt, DuringARestoreTheWritesFinishFirst) {
 }
 
 TEST_F(Interrupt, HeldStepsGuardTheConsoleAndGiveItBackOnEveryWayOut) {
-    fake::resetConsole(2, {80, 300});
+    fake::resetOs(2, {80, 300});
     feedInput("\n");
     testing::internal::CaptureStdout();
     EXPECT_EQ(runPathA(), UpdateOutcome::Completed);
@@ -116,13 +117,13 @@ TEST_F(Interrupt, HeldStepsGuardTheConsoleAndGiveItBackOnEveryWayOut) {
     EXPECT_EQ(guarded[18], "write 54 0x1000000");
     // Quick-edit off with the extended flags that make it count, every other bit kept.
     std::vector<uint32_t> modes{0x1B7, 0x1F7, 0x1B7, 0x1F7};
-    EXPECT_EQ(fake::console().inputModesWritten, modes);
+    EXPECT_EQ(fake::os().inputModesWritten, modes);
     expectConsoleGivenBack();
 
     fake::reset();
-    fake::resetConsole(2, {80, 300});
+    fake::resetOs(2, {80, 300});
     startConsole();
-    fake::interruptAt(3, SIGINT);
+    fake::interruptAt(3, InterruptKind::Key);
     feedInput("\n");
     testing::internal::CaptureStdout();
     EXPECT_EQ(runPathA(), UpdateOutcome::Ended);
@@ -131,18 +132,18 @@ TEST_F(Interrupt, HeldStepsGuardTheConsoleAndGiveItBackOnEveryWayOut) {
 }
 
 TEST_F(Interrupt, WithoutAConsoleNothingOfItIsTouched) {
-    fake::resetConsole(0, {80, 300});
+    fake::resetOs(0, {80, 300});
     feedInput("\n");
     testing::internal::CaptureStdout();
     EXPECT_EQ(runPathA(), UpdateOutcome::Completed);
     testing::internal::GetCapturedStdout();
-    EXPECT_EQ(fake::console().changes, 0);
-    EXPECT_FALSE(fake::console().systemKeptAwake);
+    EXPECT_EQ(fake::os().changes, 0);
+    EXPECT_FALSE(fake::os().systemKeptAwake);
 }
 
 TEST_F(Interrupt, OnceAStopIsWaitingNoPromptIsAnsweredAndNoChangeBegins) {
     // Interrupted in the load: the run is to stop, and the next steps see it.
-    fake::interruptAt(0, SIGINT);
+    fake::interruptAt(0, InterruptKind::Key);
     testing::internal::CaptureStdout();
     EXPECT_EQ(runPathA(), UpdateOutcome::Ended);
     feedInput("r\n");
@@ -154,7 +155,7 @@ TEST_F(Interrupt, OnceAStopIsWaitingNoPromptIsAnsweredAndNoChangeBegins) {
     WriteBackSteps steps = writeBackCalibration(nullptr, table);
     EXPECT_FALSE(steps.written || steps.saved || steps.reset);
     // Told once, and the window of its own then waits for return.
-    fake::resetConsole(1, {80, 300});
+    fake::resetOs(1, {80, 300});
     feedInput("\n");
     EXPECT_EQ(closeConsole(0, true), -1);
     std::string output = testing::internal::GetCapturedStdout();
@@ -162,4 +163,146 @@ TEST_F(Interrupt, OnceAStopIsWaitingNoPromptIsAnsweredAndNoChangeBegins) {
                                      "\nHit <return> to close this window.\n"))
         << output;
     EXPECT_EQ(fake::calls().back(), "firmware 20151028_Lumivor-Q713_v2.3.1.bin");
+}
+
+TEST(InterruptDecision, HoldsInAHeldStepEndsTheReadInAWindowOfItsOwnAndElseEndsNow) {
+    struct Case {
+        uint32_t observed;
+        InterruptKind kind;
+        bool ownWindow;
+        InterruptAction action;
+    };
+    constexpr InterruptKind KEY = InterruptKind::Key;
+    constexpr InterruptKind END = InterruptKind::SessionEnd;
+    constexpr InterruptAction NOW = InterruptAction::EndNow;
+    constexpr InterruptAction HOLD = InterruptAction::Hold;
+    constexpr InterruptAction READ = InterruptAction::EndRead;
+    for (uint32_t stop : {0u, STOP_REQUESTED}) {
+        for (Case c : {Case{0, KEY, false, NOW}, Case{0, KEY, true, READ}, Case{0, END, false, NOW},
+                       Case{0, END, true, NOW}, Case{HOLDING, KEY, false, HOLD},
+                       Case{HOLDING, KEY, true, HOLD}, Case{HOLDING, END, false, HOLD},
+                       Case{HOLDING, END, true, HOLD}}) {
+            InterruptDecision decision = decideInterrupt(c.observed | stop, c.kind, c.ownWindow);
+            EXPECT_EQ(decision.action, c.action) << c.observed << stop << c.ownWindow;
+            // Whatever is done, the run is to stop and a held step goes on.
+            EXPECT_EQ(decision.next, c.observed | STOP_REQUESTED);
+        }
+    }
+    EXPECT_TRUE(decideHold(0).start);
+    EXPECT_EQ(decideHold(0).next, HOLDING);
+    EXPECT_FALSE(decideHold(STOP_REQUESTED).start);
+}
+
+namespace {
+
+// One side of the race, taken one load or compare-exchange at a time, as
+// startHolding (main) and takeInterrupt (handler) take them.
+struct Side {
+    bool loaded;
+    bool done;
+    uint32_t observed;
+};
+
+void mainStep(InterruptState* state, Side* side, bool* started) {
+    if (!side->loaded) {
+        side->observed = state->load();
+        side->loaded = true;
+        return;
+    }
+    HoldDecision decision = decideHold(side->observed);
+    if (!decision.start || state->compare_exchange_strong(side->observed, decision.next)) {
+        side->done = true;
+        *started = decision.start;
+    }
+}
+
+void handlerStep(InterruptState* state, Side* side, bool ownWindow, InterruptAction* action) {
+    if (!side->loaded) {
+        side->observed = state->load();
+        side->loaded = true;
+        return;
+    }
+    InterruptDecision decision = decideInterrupt(side->observed, InterruptKind::Key, ownWindow);
+    if (state->compare_exchange_strong(side->observed, decision.next)) {
+        side->done = true;
+        *action = decision.action;
+    }
+}
+
+}  // namespace
+
+TEST(InterruptRace, EitherTheHeldStepStartsAndTheInterruptWaitsOrTheStepNeverStarts) {
+    // Every order of the two sides' load and compare-exchange.
+    for (const char* order : {"MMHH", "MHMH", "MHHM", "HMMH", "HMHM", "HHMM"}) {
+        for (bool ownWindow : {false, true}) {
+            InterruptState state{0};
+            Side main{false, false, 0};
+            Side handler{false, false, 0};
+            bool started = false;
+            InterruptAction action = InterruptAction::Hold;
+            for (const char* step = order; !main.done || !handler.done; ++step) {
+                // After the order, a side whose exchange failed goes on alone.
+                bool mainTurn = *step != '\0' ? *step == 'M' && !main.done : !main.done;
+                if (mainTurn) {
+                    mainStep(&state, &main, &started);
+                } else if (!handler.done) {
+                    handlerStep(&state, &handler, ownWindow, &action);
+                }
+                if (*step == '\0') {
+                    --step;
+                }
+            }
+            // Exactly one wins: a started step holds the interrupt; otherwise
+            // the handler ends the process (or the read), and nothing began.
+            EXPECT_EQ(started, action == InterruptAction::Hold) << order << ownWindow;
+            EXPECT_NE(state.load() & STOP_REQUESTED, 0u) << order;
+            EXPECT_EQ((state.load() & HOLDING) != 0, started) << order;
+        }
+    }
+}
+
+TEST_F(Interrupt, AHeldStepStartsItsGuardBeforeTheChangeAndPutsItAllBackAfter) {
+    fake::resetOs(2, {80, 300});
+    startConsole();
+    feedInput("\n");
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(loadFirmware(nullptr, FIRMWARE_FILE));
+    testing::internal::GetCapturedStdout();
+    // The progress writer starts and has ended inside the held step.
+    std::vector<std::string> held{
+        "keepSystemAwake 1",   "readInputMode",     "writeInputMode 0x1b7",
+        "enableWindowClose 0", "blockInterrupts 1", "startWorker",
+        "joinWorker",          "blockInterrupts 0", "writeInputMode 0x1f7",
+        "enableWindowClose 1", "keepSystemAwake 0"};
+    EXPECT_EQ(fake::callsSinceLast("keepSystemAwake 1"), held);
+}
+
+TEST_F(Interrupt, QuickEditAndSleepArePutBackOnEveryWayOutOfAHeldStep) {
+    struct WayOut {
+        int32_t loadStatus;
+        int interruptedWrite;  // -1: none
+        bool writeFails;
+    };
+    for (WayOut way : {WayOut{0, -1, false}, WayOut{-1, -1, false}, WayOut{-7, -1, false},
+                       WayOut{0, 0, false}, WayOut{0, 4, false}, WayOut{0, -1, true}}) {
+        fake::reset();
+        fake::resetOs(2, {80, 300});
+        startConsole();
+        fake::setFirmwareResult(way.loadStatus, 2);
+        if (way.interruptedWrite >= 0) {
+            fake::interruptAt(way.interruptedWrite, InterruptKind::Key);
+        }
+        if (way.writeFails) {
+            fake::failWrite(20, -3);
+        }
+        feedInput("\n\n");
+        testing::internal::CaptureStdout();
+        runPathA();
+        testing::internal::GetCapturedStdout();
+        expectConsoleGivenBack();
+        EXPECT_FALSE(fake::os().interruptsBlocked) << way.loadStatus << way.interruptedWrite;
+        const std::vector<std::string>& calls = fake::os().calls;
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), "keepSystemAwake 1"),
+                  std::count(calls.begin(), calls.end(), "keepSystemAwake 0"));
+    }
 }

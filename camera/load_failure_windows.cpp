@@ -1,21 +1,16 @@
-// Windows only: KvxQ713.dll loaded from the exe's own folder, each way that can
-// fail told on the console rather than in a loader dialog; the six functions
-// of camera/KvxQ713.h forward to the loaded ones in the DLL's own convention.
-#include "camera/library.h"
+// Windows only: why KvxQ713.dll did not load, each way told on the console
+// with what to do, from Windows' error and from the file's own headers.
+#include "camera/load_failure_windows.h"
 
 #include <stdio.h>
 #include <windows.h>
 
-#include "camera/KvxQ713.h"
 #include "camera/dll_file.h"
 #include "console/console.h"
 
 namespace {
 
 #ifdef _WIN64
-// One calling convention on x64, and its exported names are never decorated.
-#define LOADED_STDCALL
-constexpr int STDCALL_NAMES = 0;
 constexpr int TOOL_BITS = 64;
 constexpr WORD OWN_MACHINE = IMAGE_FILE_MACHINE_AMD64;
 constexpr WORD OTHER_MACHINE = IMAGE_FILE_MACHINE_I386;
@@ -23,8 +18,6 @@ constexpr char OTHER_ZIP[] = "win32";
 constexpr char OTHER_ARCHITECTURE[] =
     "KvxQ713.dll is a 32-bit DLL, but this tool is 64-bit and cannot use it.\n";
 #else
-#define LOADED_STDCALL __stdcall
-constexpr int STDCALL_NAMES = 2;
 constexpr int TOOL_BITS = 32;
 constexpr WORD OWN_MACHINE = IMAGE_FILE_MACHINE_I386;
 constexpr WORD OTHER_MACHINE = IMAGE_FILE_MACHINE_AMD64;
@@ -33,63 +26,22 @@ constexpr char OTHER_ARCHITECTURE[] =
     "KvxQ713.dll is a 64-bit DLL, but this tool is 32-bit and cannot use it.\n";
 #endif
 
-// A 32-bit DLL's undecorated names say nothing of the convention; the maker's
-// header does, and the build passes it on (KVX_CALLING_CONVENTION).
-#ifdef KVX_UNDECORATED_STDCALL
-constexpr bool UNDECORATED_STDCALL = true;
-#else
-constexpr bool UNDECORATED_STDCALL = false;
-#endif
+// The buffers below are static, as every large one in the tools: no dynamic
+// memory, and a path of PATH_UNITS units would take 64 KiB of the stack.
+// Only the main thread reaches them, once per run.
 
-enum Function {
-    INIT_CONFIG,
-    OPEN,
-    CLOSE,
-    READ_REGISTER,
-    WRITE_REGISTER,
-    FIRMWARE_UPDATE,
-    FUNCTION_COUNT
-};
-
-// Each function's name, then its __stdcall names in a 32-bit DLL, as MinGW and
-// as Microsoft's compiler export them (@ the bytes of its arguments).
-constexpr const char* NAMES[FUNCTION_COUNT][3] = {
-    {"KVXinitConfig", "KVXinitConfig@4", "_KVXinitConfig@4"},
-    {"KVXopen", "KVXopen@8", "_KVXopen@8"},
-    {"KVXclose", "KVXclose@4", "_KVXclose@4"},
-    {"KVXreadRegister", "KVXreadRegister@16", "_KVXreadRegister@16"},
-    {"KVXwriteRegister", "KVXwriteRegister@16", "_KVXwriteRegister@16"},
-    {"KVXfirmwareUpdate", "KVXfirmwareUpdate@12", "_KVXfirmwareUpdate@12"},
-};
-
-// GCC lets void (*)() stand for any function pointer without a warning.
-using AnyFunction = void (*)();
-
-// Each loaded function in one of the two, by its convention. Apart, because
-// GCC's optimizer may take two calls through one pointer for the same call
-// whatever their convention.
-AnyFunction cdeclFunctions[FUNCTION_COUNT];
-AnyFunction stdcallFunctions[FUNCTION_COUNT];
-
-// The longest path Windows knows, in UTF-16 units, and the name looked for.
-constexpr DWORD PATH_UNITS = 32768;
-constexpr wchar_t DLL_NAME[] = L"\\KvxQ713.dll";
-wchar_t dllPath[PATH_UNITS];
 // At most three bytes for each UTF-16 unit, in any code page.
 char shownBuffer[PATH_UNITS * 3];
 
-// The first units UTF-16 units of text in the console's code page (without a
-// console GetConsoleOutputCP gives 0, which means the ANSI code page).
+// The first units UTF-16 units of text as the console shows them.
 const char* shown(const wchar_t* text, int units) {
-    int length = WideCharToMultiByte(GetConsoleOutputCP(), 0, text, units, shownBuffer,
-                                     static_cast<int>(sizeof shownBuffer) - 1, nullptr, nullptr);
-    shownBuffer[length] = '\0';
+    shownText(text, units, shownBuffer, static_cast<int>(sizeof shownBuffer));
     return shownBuffer;
 }
 
 // Windows' own text for error, without its line end.
 const char* errorText(DWORD error) {
-    static wchar_t text[1024];
+    static wchar_t text[1024];  // static, as what it returns points into printable
     DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                   nullptr, error, 0, text, sizeof text / sizeof text[0], nullptr);
     while (length > 0 &&
@@ -131,7 +83,7 @@ bool openDllFile(const wchar_t* path, DllFile* dll, HANDLE* file) {
     return true;
 }
 
-void sayNoLibrary(int folderUnits) {
+void sayNoLibrary(const wchar_t* dllPath, int folderUnits) {
     // A drive's root keeps its backslash: E:\ rather than E:.
     if (dllPath[folderUnits - 1] == L':') {
         ++folderUnits;
@@ -144,8 +96,8 @@ void sayNoLibrary(int folderUnits) {
 
 // Explorer runs an exe shown inside a zip from a copy of it alone in the
 // user's temporary folder, which it deletes afterwards.
-bool inTemporaryFolder() {
-    static wchar_t temporary[PATH_UNITS];
+bool inTemporaryFolder(const wchar_t* dllPath) {
+    static wchar_t temporary[PATH_UNITS];  // static: see shownBuffer
     DWORD units = GetTempPathW(PATH_UNITS, temporary);
     if (units == 0 || units >= PATH_UNITS) {
         return false;
@@ -182,10 +134,15 @@ const char* COPY_ALL_FILES =
     "Copy all files that came with KvxQ713.dll into its folder, and install what the "
     "maker's instructions ask for.\n";
 
-void sayLoadFailed(DWORD error) {
-    say("Windows could not load KvxQ713.dll (error %lu): %s\n", error, errorText(error));
+}  // namespace
+
+void sayLoadFailed(uint32_t error) {
+    say("Windows could not load KvxQ713.dll (error %lu): %s\n", static_cast<unsigned long>(error),
+        errorText(error));
     say("%s", COPY_ALL_FILES);
 }
+
+namespace {
 
 // Older MinGW headers lack these two.
 constexpr DWORD VIRUS_INFECTED = 225;
@@ -240,8 +197,8 @@ bool apiSet(const char* name) {
 // Names the first DLL that KvxQ713.dll imports and Windows could not have
 // given it: in neither the tool's folder nor the system folder, or there
 // but unusable. False when each is found and usable: then one of theirs is not.
-bool sayMissingImport(const DllFile& dll, int folderUnits) {
-    static wchar_t candidate[PATH_UNITS];
+bool sayMissingImport(const wchar_t* dllPath, const DllFile& dll, int folderUnits) {
+    static wchar_t candidate[PATH_UNITS];  // static: see shownBuffer
     char name[IMPORT_NAME_SIZE];
     for (int index = 0; importedDll(dll, index, name); ++index) {
         if (apiSet(name) || GetModuleHandleA(name) != nullptr) {
@@ -286,15 +243,16 @@ bool sayMissingImport(const DllFile& dll, int folderUnits) {
     return false;
 }
 
-// Why the DLL at dllPath did not load, from the file itself where it can tell.
-void sayWhyNotLoaded(DWORD error, int folderUnits) {
+}  // namespace
+
+void sayWhyNotLoaded(const PathText* dllPath, int folderUnits, uint32_t error) {
     DWORD attributes = GetFileAttributesW(dllPath);
     if (attributes == INVALID_FILE_ATTRIBUTES &&
         (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND)) {
-        if (inTemporaryFolder()) {
+        if (inTemporaryFolder(dllPath)) {
             sayExtractFirst();
         } else {
-            sayNoLibrary(folderUnits);
+            sayNoLibrary(dllPath, folderUnits);
         }
         return;
     }
@@ -304,7 +262,7 @@ void sayWhyNotLoaded(DWORD error, int folderUnits) {
     }
     // Its headers tell most of what went wrong; one that cannot be read is
     // what a scanner holding the file gives.
-    static DllFile dll;
+    static DllFile dll;  // static: its section table is large for a stack
     HANDLE file = INVALID_HANDLE_VALUE;
     if (!openDllFile(dllPath, &dll, &file)) {
         sayByError(error);
@@ -323,135 +281,8 @@ void sayWhyNotLoaded(DWORD error, int folderUnits) {
     } else if (dll.machine == OTHER_MACHINE) {
         sayOtherArchitecture();
     } else if ((error != ERROR_MOD_NOT_FOUND && error != ERROR_BAD_EXE_FORMAT) ||
-               !sayMissingImport(dll, folderUnits)) {
+               !sayMissingImport(dllPath, dll, folderUnits)) {
         sayByError(error);
     }
     CloseHandle(file);
-}
-
-// The search flags came with AddDllDirectory, in Windows 8 and in Windows 7's
-// update KB2533623.
-bool searchFlagsKnown() {
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    return kernel != nullptr && GetProcAddress(kernel, "AddDllDirectory") != nullptr;
-}
-
-// A decorated name proves __stdcall; an undecorated one is what the build says.
-bool findFunction(HMODULE library, Function function) {
-    for (int name = STDCALL_NAMES; name >= 0; --name) {
-        FARPROC address = GetProcAddress(library, NAMES[function][name]);
-        if (address != nullptr) {
-            bool stdcall = name > 0 || UNDECORATED_STDCALL;
-            (stdcall ? stdcallFunctions : cdeclFunctions)[function] =
-                reinterpret_cast<AnyFunction>(address);
-            return true;
-        }
-    }
-    say("KvxQ713.dll has no function %s: it is not the camera library this tool was made for.\n"
-        "Copy the maker's KvxQ713.dll for the Lumivor-Q713 into the folder of this tool.\n",
-        NAMES[function][0]);
-    return false;
-}
-
-template <typename... Args>
-int32_t callLoaded(Function function, Args... args) {
-    if (stdcallFunctions[function] != nullptr) {
-        return reinterpret_cast<int32_t(LOADED_STDCALL*)(Args...)>(stdcallFunctions[function])(
-            args...);
-    }
-    return reinterpret_cast<int32_t (*)(Args...)>(cdeclFunctions[function])(args...);
-}
-
-// The loaded DLL is the training package's simulated camera.
-bool simulated = false;
-
-// A __stdcall library calls its progress callback as __stdcall: this one hands
-// each call on to the tool's callback of the load under way.
-KvxProgressCallback toolProgress;
-
-int32_t LOADED_STDCALL stdcallProgress(int32_t status, uint8_t percentage) {
-    return toolProgress(status, percentage);
-}
-
-}  // namespace
-
-bool loadCameraLibrary() {
-    DWORD length = GetModuleFileNameW(nullptr, dllPath, PATH_UNITS);
-    if (length == 0 || length >= PATH_UNITS) {
-        sayLoadFailed(length == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER);
-        return false;
-    }
-    // The folder ends at the exe's last backslash, where the DLL's name goes.
-    DWORD folderUnits = length;
-    while (folderUnits > 0 && dllPath[folderUnits - 1] != L'\\') {
-        --folderUnits;
-    }
-    if (folderUnits == 0 || folderUnits + sizeof DLL_NAME / sizeof DLL_NAME[0] > PATH_UNITS) {
-        sayLoadFailed(ERROR_FILENAME_EXCED_RANGE);
-        return false;
-    }
-    --folderUnits;
-    wcscpy(dllPath + folderUnits, DLL_NAME);
-
-    // The full path keeps the DLL to the exe's folder, and the DLLs it needs
-    // are looked for only there and in Windows' own folders: a DLL of the same
-    // name in the working folder (a USB stick, Downloads) or along PATH would
-    // run inside the process that writes to the camera. Without the search
-    // flags (Windows 7 without KB2533623) the working folder is at least taken
-    // out; that also keeps it from the DLL's own later loads. No dialog box
-    // for a broken file.
-    SetDllDirectoryW(L"");
-    DWORD search = searchFlagsKnown()
-                       ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
-                       : LOAD_WITH_ALTERED_SEARCH_PATH;
-    DWORD errorMode = 0;
-    SetThreadErrorMode(SEM_FAILCRITICALERRORS, &errorMode);
-    HMODULE library = LoadLibraryExW(dllPath, nullptr, search);
-    DWORD error = GetLastError();
-    SetThreadErrorMode(errorMode, nullptr);
-    if (library == nullptr) {
-        sayWhyNotLoaded(error, static_cast<int>(folderUnits));
-        return false;
-    }
-    for (int function = 0; function < FUNCTION_COUNT; ++function) {
-        if (!findFunction(library, static_cast<Function>(function))) {
-            return false;
-        }
-    }
-    simulated = GetProcAddress(library, "q713SimulatedCamera") != nullptr;
-    return true;
-}
-
-bool simulatedCameraLibrary() {
-    return simulated;
-}
-
-int32_t KVXinitConfig(KvxConfig* config) {
-    return callLoaded(INIT_CONFIG, config);
-}
-
-int32_t KVXopen(KvxConfig* config, KvxHandle* handle) {
-    return callLoaded(OPEN, config, handle);
-}
-
-int32_t KVXclose(KvxHandle* handle) {
-    return callLoaded(CLOSE, handle);
-}
-
-int32_t KVXreadRegister(KvxHandle handle, uint32_t address, uint32_t* data,
-                        uint32_t* registerCount) {
-    return callLoaded(READ_REGISTER, handle, address, data, registerCount);
-}
-
-int32_t KVXwriteRegister(KvxHandle handle, uint32_t address, uint32_t* data,
-                         uint32_t* registerCount) {
-    return callLoaded(WRITE_REGISTER, handle, address, data, registerCount);
-}
-
-int32_t KVXfirmwareUpdate(KvxHandle handle, const uint8_t* filename, KvxProgressCallback progress) {
-    if (stdcallFunctions[FIRMWARE_UPDATE] == nullptr || progress == nullptr) {
-        return callLoaded(FIRMWARE_UPDATE, handle, filename, progress);
-    }
-    toolProgress = progress;
-    return callLoaded(FIRMWARE_UPDATE, handle, filename, &stdcallProgress);
 }

@@ -61,6 +61,10 @@ bool startHeldStep();
 /// as it was; a stop requested meanwhile stays requested.
 void endHeldStep();
 
+/// A Ctrl-C or Ctrl-Break read as a key at a prompt in a window of the tool's
+/// own: the run is asked to stop, as the handler asks it there.
+void interruptByKey();
+
 /// True when an interrupt asked the run to stop: one held back during a held
 /// step, or, in a console window of the tool's own, one at any time (there the
 /// run ends through the window's wait instead of closing the window at once).

@@ -42,11 +42,27 @@ void installInterruptHandler(InterruptAction (*decide)(InterruptKind), bool (*he
 /// system call inside the camera library is cut short; nothing on Windows.
 void blockInterrupts(bool blocked);
 
-// ---- Typed-ahead input
+// ---- Typed-ahead input and the console's keys
 
 /// Discards the keys typed before now when standard input is a terminal or
 /// console; input from a pipe or a file is left alone.
 void discardTypedAhead();
+
+/// How readConsoleLine ended.
+enum class ConsoleRead { Line, Interrupt, NoConsole, Ended };
+
+/// Reads the keys typed into the console up to Return, with processed input
+/// off so that Ctrl-C arrives as a key and cannot end the read: Line, the
+/// characters (in the console's input code page) and a newline in line, of
+/// lineSize bytes, their count in *length, echoed as the console echoes a
+/// line; Interrupt at Ctrl-C or Ctrl-Break, or once wakeConsoleRead was
+/// called; NoConsole when standard input is no console (always on POSIX);
+/// Ended when the console cannot be read.
+ConsoleRead readConsoleLine(char* line, int lineSize, int* length);
+
+/// Ends the readConsoleLine under way, or else the next one, with Interrupt;
+/// for the interrupt handler.
+void wakeConsoleRead();
 
 // ---- The console's modes and window (none of it exists outside Windows)
 
@@ -56,10 +72,11 @@ struct ScreenBuffer {
     int height;
 };
 
-/// The console input's mode bits; false when standard input is no console.
+/// The mode bits of the console's input (CONIN$, also when standard input
+/// is redirected); false when the tool has no console.
 bool readInputMode(uint32_t* mode);
 
-/// Sets the console input's mode bits.
+/// Sets the mode bits of the console's input (CONIN$).
 void writeInputMode(uint32_t mode);
 
 /// Greys out (false) or gives back (true) the Close of the console window's

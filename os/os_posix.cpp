@@ -108,6 +108,12 @@ void discardTypedAhead() {
     }
 }
 
+ConsoleRead readConsoleLine(char* /*line*/, int /*lineSize*/, int* /*length*/) {
+    return ConsoleRead::NoConsole;
+}
+
+void wakeConsoleRead() {}
+
 bool readInputMode(uint32_t* /*mode*/) {
     return false;
 }

@@ -26,19 +26,57 @@ DWORD WINAPI runWorker(LPVOID /*unused*/) {
 InterruptAction (*decideInterrupt)(InterruptKind) = nullptr;
 bool (*heldStep)() = nullptr;
 
-// A prompt waiting for its line gets a return: a cancelled console read would
-// leave the console unable to read another line on some systems.
-void typeReturn() {
-    INPUT_RECORD enter[2] = {};
-    for (int i = 0; i < 2; ++i) {
-        enter[i].EventType = KEY_EVENT;
-        enter[i].Event.KeyEvent.bKeyDown = i == 0;
-        enter[i].Event.KeyEvent.wRepeatCount = 1;
-        enter[i].Event.KeyEvent.wVirtualKeyCode = VK_RETURN;
-        enter[i].Event.KeyEvent.uChar.UnicodeChar = L'\r';
-    }
+// Set by the handler to end readConsoleLine's wait (auto-reset); made before
+// the handler is installed.
+HANDLE readWake = nullptr;
+
+// The longest line readConsoleLine keeps; what is typed beyond is not taken.
+constexpr int KEY_LINE_UNITS = 256;
+
+// Shows text on the console as its own line editing echoes a key.
+void echo(HANDLE output, const wchar_t* text, DWORD units) {
     DWORD written = 0;
-    WriteConsoleInputW(GetStdHandle(STD_INPUT_HANDLE), enter, 2, &written);
+    if (output != INVALID_HANDLE_VALUE) {
+        WriteConsoleW(output, text, units, &written, nullptr);
+    }
+}
+
+// Reads key records until Return, Ctrl-C or Ctrl-Break, or the wake;
+// the line in typed, its units in *units.
+ConsoleRead readKeys(HANDLE input, HANDLE output, wchar_t* typed, int* units) {
+    HANDLE waits[2] = {input, readWake};
+    for (;;) {
+        DWORD woke = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        if (woke == WAIT_OBJECT_0 + 1) {
+            return ConsoleRead::Interrupt;
+        }
+        INPUT_RECORD record{};
+        DWORD got = 0;
+        if (woke != WAIT_OBJECT_0 || ReadConsoleInputW(input, &record, 1, &got) == 0) {
+            return ConsoleRead::Ended;
+        }
+        const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+        if (got == 0 || record.EventType != KEY_EVENT || !key.bKeyDown) {
+            continue;  // a key let go, the mouse, focus, a resized window
+        }
+        wchar_t c = key.uChar.UnicodeChar;
+        if (c == 3 || key.wVirtualKeyCode == VK_CANCEL) {
+            return ConsoleRead::Interrupt;
+        }
+        if (c == L'\r' || key.wVirtualKeyCode == VK_RETURN) {
+            echo(output, L"\r\n", 2);
+            return ConsoleRead::Line;
+        }
+        for (int repeat = 0; repeat < key.wRepeatCount; ++repeat) {
+            if (c == L'\b' && *units > 0) {
+                --*units;
+                echo(output, L"\b \b", 3);
+            } else if (c >= L' ' && *units < KEY_LINE_UNITS) {
+                typed[(*units)++] = c;
+                echo(output, &c, 1);
+            }
+        }
+    }
 }
 
 // Runs on a thread the console starts for each event.
@@ -51,7 +89,9 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
         ExitProcess(CONTROL_C_EXIT);
     }
     if (action == InterruptAction::EndRead) {
-        typeReturn();
+        // The prompt's own read sees Ctrl-C as a key; Ctrl-Break, the one
+        // key the console always takes as an interrupt, wakes it here.
+        wakeConsoleRead();
         return TRUE;
     }
     // Windows ends the process soon after this returns for a closed window,
@@ -60,6 +100,13 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
         Sleep(50);
     }
     return TRUE;
+}
+
+// The console's own input, whatever standard input was redirected to: its
+// window's quick-edit is there too.
+HANDLE openConsoleInput() {
+    return CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
 // From user32, loaded by hand: the exes import nothing beyond kernel32 and
@@ -114,6 +161,10 @@ bool openClosedStandardStreams() {
 void installInterruptHandler(InterruptAction (*decide)(InterruptKind), bool (*held)()) {
     decideInterrupt = decide;
     heldStep = held;
+    if (readWake == nullptr) {
+        readWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    }
+    ResetEvent(readWake);
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
@@ -127,17 +178,59 @@ void discardTypedAhead() {
     }
 }
 
+ConsoleRead readConsoleLine(char* line, int lineSize, int* length) {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(input, &mode) == 0) {
+        return ConsoleRead::NoConsole;
+    }
+    if (readWake == nullptr) {
+        return ConsoleRead::Ended;
+    }
+    // Ctrl-C comes as a key (character 3) instead of ending the read.
+    SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_PROCESSED_INPUT));
+    HANDLE output =
+        CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    static wchar_t typed[KEY_LINE_UNITS];
+    int units = 0;
+    ConsoleRead read = readKeys(input, output, typed, &units);
+    SetConsoleMode(input, mode);
+    if (output != INVALID_HANDLE_VALUE) {
+        CloseHandle(output);
+    }
+    if (read == ConsoleRead::Line) {
+        int bytes = units > 0 ? WideCharToMultiByte(GetConsoleCP(), 0, typed, units, line,
+                                                    lineSize - 1, nullptr, nullptr)
+                              : 0;
+        bytes = bytes > 0 ? bytes : 0;
+        line[bytes] = '\n';
+        *length = bytes + 1;
+    }
+    return read;
+}
+
+void wakeConsoleRead() {
+    SetEvent(readWake);
+}
+
 bool readInputMode(uint32_t* mode) {
+    HANDLE input = openConsoleInput();
     DWORD bits = 0;
-    if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &bits) == 0) {
-        return false;
+    bool read = input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &bits) != 0;
+    if (input != INVALID_HANDLE_VALUE) {
+        CloseHandle(input);
     }
     *mode = bits;
-    return true;
+    return read;
 }
 
 void writeInputMode(uint32_t mode) {
-    SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), mode);
+    HANDLE input = openConsoleInput();
+    if (input != INVALID_HANDLE_VALUE) {
+        SetConsoleMode(input, mode);
+        CloseHandle(input);
+    }
 }
 
 bool enableWindowClose(bool enabled) {

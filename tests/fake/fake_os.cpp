@@ -12,6 +12,7 @@ namespace {
 
 fake::Os state{0, fake::DEFAULT_INPUT_MODE, {}, true, false, false, {80, 300}, 0, false, {}};
 InterruptAction (*installedDecision)(InterruptKind) = nullptr;
+std::vector<std::string> consoleLines;
 
 // The writer's thread and lock are real: a test of the writer needs two threads.
 pthread_mutex_t sharedLock = PTHREAD_MUTEX_INITIALIZER;
@@ -60,12 +61,21 @@ const char* actionName(InterruptAction action) {
 
 }  // namespace
 
+void fake::typeConsoleLines(const std::vector<std::string>& lines) {
+    consoleLines = lines;
+}
+
 void fake::resetOs(int processes, ScreenBuffer buffer) {
+    consoleLines.clear();
     state = Os{processes, DEFAULT_INPUT_MODE, {}, true, false, false, buffer, 0, false, {}};
 }
 
 const fake::Os& fake::os() {
     return state;
+}
+
+void fake::setInputMode(uint32_t mode) {
+    state.inputMode = mode;
 }
 
 void fake::closeStandardOutput() {
@@ -109,6 +119,26 @@ void blockInterrupts(bool blocked) {
 
 void discardTypedAhead() {
     log("discardTypedAhead");
+}
+
+ConsoleRead readConsoleLine(char* line, int lineSize, int* length) {
+    if (consoleLines.empty()) {
+        log("readConsoleLine: no console");
+        return ConsoleRead::NoConsole;
+    }
+    std::string typed = consoleLines.front();
+    consoleLines.erase(consoleLines.begin());
+    if (typed == "\x03") {
+        log("readConsoleLine: Ctrl-C");
+        return ConsoleRead::Interrupt;
+    }
+    log("readConsoleLine: " + typed);
+    *length = std::snprintf(line, static_cast<size_t>(lineSize), "%s\n", typed.c_str());
+    return ConsoleRead::Line;
+}
+
+void wakeConsoleRead() {
+    log("wakeConsoleRead");
 }
 
 bool readInputMode(uint32_t* mode) {

@@ -228,15 +228,21 @@ def in_a_window_of_its_own_every_ending_waits_for_return():
     screen.expect("Stopped at the user's request.")
     screen.expect(CLOSING)
     check(still_waiting(screen, "the window's wait"), "the window closed without a return")
+    # There Ctrl-C is a key: the window and its table stay until a return.
+    screen.interrupt()
+    check(still_waiting(screen, "Ctrl-C at the window's wait"), "Ctrl-C closed the window")
     screen.send("\r")
     check(screen.ends() == (255, None), "Ctrl-C at the reboot prompt did not end with -1")
+    check(screen.text().count("Stopped at the user's request.") == 1,
+          "Ctrl-C at the reboot prompt: not told exactly once: " + repr(screen.text()))
     check(not any(call.startswith("KVXopen") for call in calls(screen)[2:]),
           "Ctrl-C at the reboot prompt reconnected the camera")
 
     screen = start("own_window_give_up", sample("fw200.txt", "open-fails = 1 -3"))
     screen.expect("Repeat (r) or quit (q) ?")
-    screen.send("q\r")
-    screen.expect(CLOSING)
+    # The keys show as typed and Backspace takes one back: q gives up.
+    screen.send("x\bq\r")
+    screen.expect("q\n" + CLOSING)
     screen.send("\r")
     check(screen.ends() == (255, None), "giving up did not end with -1")
 

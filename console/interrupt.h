@@ -52,7 +52,8 @@ void prepareInterrupts();
 
 /// Starts a held step (a change of the camera): interrupts only remembered
 /// and blocked on this thread, and the console window guarded (quick-edit
-/// off, its Close greyed, the system kept awake: console/window.h). False,
+/// off, its Close greyed, log-off and shutdown refused, the system kept
+/// awake: console/window.h). False,
 /// nothing held, when a stop is already requested: the change must not begin.
 /// REQUIRES: no held step under way.
 bool startHeldStep();

@@ -51,6 +51,9 @@ void guardConsoleWindow() {
     }
     guard = Guard{true, false, 0, false};
     keepSystemAwake(true);
+    // A restart in the middle of a load acts as a power cut would.
+    refuseSessionEnd(
+        "A camera's firmware is being loaded: wait for the tool to ask for the next step.");
     if (readInputMode(&guard.inputMode)) {
         writeInputMode(heldInputMode(guard.inputMode));
         guard.inputModeChanged = true;
@@ -68,6 +71,7 @@ void unguardConsoleWindow() {
     if (guard.closeGreyed) {
         enableWindowClose(true);
     }
+    refuseSessionEnd(nullptr);
     keepSystemAwake(false);
     guard = Guard{};
 }

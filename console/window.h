@@ -25,7 +25,8 @@ uint32_t restoredInputMode(uint32_t saved);
 uint32_t heldInputMode(uint32_t saved);
 
 /// For a held step: quick-edit off (a selection would block every write),
-/// the window's Close greyed out and the system kept awake.
+/// the window's Close greyed out, log-off and shutdown refused and the
+/// system kept awake.
 void guardConsoleWindow();
 
 /// Puts back what guardConsoleWindow changed; nothing when nothing is guarded.

@@ -92,6 +92,13 @@ bool readScreenBuffer(ScreenBuffer* buffer);
 /// Resizes standard output's screen buffer.
 void resizeScreenBuffer(ScreenBuffer buffer);
 
+// ---- Log-off, restart and shutdown
+
+/// With a reason, refuses the session's end (log-off, restart, shutdown),
+/// Windows showing reason to the user; null lets it go on again. Nothing on
+/// POSIX, where the session's end comes as a signal.
+void refuseSessionEnd(const char* reason);
+
 // ---- Power
 
 /// Asks the system to stay awake (true), or lets it sleep again (false).

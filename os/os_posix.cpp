@@ -114,6 +114,8 @@ ConsoleRead readConsoleLine(char* /*line*/, int /*lineSize*/, int* /*length*/) {
 
 void wakeConsoleRead() {}
 
+void refuseSessionEnd(const char* /*reason*/) {}
+
 bool readInputMode(uint32_t* /*mode*/) {
     return false;
 }

@@ -10,7 +10,7 @@
 
 namespace {
 
-fake::Os state{0, fake::DEFAULT_INPUT_MODE, {}, true, false, false, {80, 300}, 0, false, {}};
+fake::Os state{0, fake::DEFAULT_INPUT_MODE, {}, true, false, false, false, {80, 300}, 0, false, {}};
 InterruptAction (*installedDecision)(InterruptKind) = nullptr;
 std::vector<std::string> consoleLines;
 
@@ -67,7 +67,7 @@ void fake::typeConsoleLines(const std::vector<std::string>& lines) {
 
 void fake::resetOs(int processes, ScreenBuffer buffer) {
     consoleLines.clear();
-    state = Os{processes, DEFAULT_INPUT_MODE, {}, true, false, false, buffer, 0, false, {}};
+    state = Os{processes, DEFAULT_INPUT_MODE, {}, true, false, false, false, buffer, 0, false, {}};
 }
 
 const fake::Os& fake::os() {
@@ -179,6 +179,11 @@ void resizeScreenBuffer(ScreenBuffer buffer) {
     log("resizeScreenBuffer", static_cast<uint32_t>(buffer.height));
     state.buffer = buffer;
     ++state.changes;
+}
+
+void refuseSessionEnd(const char* reason) {
+    log("refuseSessionEnd", reason != nullptr);
+    state.sessionEndRefused = reason != nullptr;
 }
 
 void keepSystemAwake(bool awake) {

@@ -24,6 +24,7 @@ struct Os {
     std::vector<uint32_t> inputModesWritten;  // every mode the tool set, in order
     bool closeEnabled;
     bool systemKeptAwake;
+    bool sessionEndRefused;
     bool interruptsBlocked;
     ScreenBuffer buffer;
     int changes;        // settings of the console the tool changed (mode, Close, buffer)

@@ -273,22 +273,34 @@ def held_steps_guard_the_console_they_run_in():
         lines = trace.read().splitlines()
     seen = []
     for i, line in enumerate(lines):
-        found = re.match(r"sim: console input mode (0x[0-9a-f]+), buffer (\d+) lines, close (\w+)", line)
+        found = re.match(r"sim: console input mode (0x[0-9a-f]+), buffer (\d+) lines, close (\w+), "
+                         r"log-off (\w+)", line)
         if found:
             call = next(l for l in lines[i + 1:] if not l.startswith("sim:")).split()[0]
-            seen.append((call, int(found.group(1), 16), int(found.group(2)), found.group(3)))
+            seen.append((call, int(found.group(1), 16), int(found.group(2)), found.group(3),
+                         found.group(4)))
     start_mode = seen[0][1]
     check(seen[0][0] == "KVXinitConfig" and seen[0][2] >= 9999,
           "the screen buffer at start: %s" % (seen[0],))
     held = [s for s in seen if s[0] in ("KVXfirmwareUpdate", "KVXwriteRegister")]
     check(len(held) == 19, "held calls seen: %d" % len(held))
-    for call, mode, lines_, close in held:
-        check(mode == (start_mode | 0x80) & ~0x40 and close in ("greyed", "none"),
-              "%s saw mode 0x%x, close %s (0x%x at start)" % (call, mode, close, start_mode))
-    for call, mode, lines_, close in seen:
+    # Quick-edit and insert mode come back on where the start's mode lacked
+    # the extended flags (0x80) and so could not tell them.
+    restored = start_mode if start_mode & 0x80 else start_mode | 0xE0
+    # Without a window driver wine makes no window, not even the hidden one
+    # that refuses a log-off (wine's null driver, Graphics=null, makes it).
+    guarded = any(s[4] != "unguarded" for s in seen)
+    for call, mode, lines_, close, log_off in held:
+        check(mode == restored & ~0x40 and close in ("greyed", "none") and
+              log_off == ("refused" if guarded else "unguarded"),
+              "%s saw mode 0x%x, close %s, log-off %s (0x%x at start)"
+              % (call, mode, close, log_off, start_mode))
+    for call, mode, lines_, close, log_off in seen:
         if call not in ("KVXfirmwareUpdate", "KVXwriteRegister"):
-            check(mode == start_mode and close in ("enabled", "none"),
-                  "%s saw mode 0x%x, close %s after a held step" % (call, mode, close))
+            check(mode in (start_mode, restored) and close in ("enabled", "none") and
+                  log_off in ("allowed", "unguarded"),
+                  "%s saw mode 0x%x, close %s, log-off %s after a held step"
+                  % (call, mode, close, log_off))
 
 
 def end_of_input_at_a_reboot_prompt_ends_silently():

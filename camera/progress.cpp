@@ -1,5 +1,6 @@
-// The progress ring and its writer thread: the one place where the tool runs
-// a second thread of its own, so that the console cannot hold the load.
+// The progress ring and its writer thread, so that the console cannot hold
+// the load: beside the window that refuses a log-off (os/os_windows.cpp),
+// the only thread the tool starts itself.
 #include "camera/progress.h"
 
 #include "console/console.h"
@@ -9,7 +10,7 @@ namespace {
 
 // Shared between the library's callback and the writer, under the one lock
 // of os/os.h; the load's reports in order.
-ProgressRing ring;
+ProgressRing pending;
 // No report handed over after this: the writer ends once the ring is empty.
 bool closing = false;
 // The writer runs; only the thread that loads changes it, around the load.
@@ -19,7 +20,7 @@ void writeReports() {
     lockShared();
     for (;;) {
         ProgressReport report{};
-        if (popReport(&ring, &report)) {
+        if (popReport(&pending, &report)) {
             wakeShared();  // a callback waiting for room
             // Printed outside the lock: a stalled console holds only this thread.
             unlockShared();
@@ -60,7 +61,7 @@ void printReport(ProgressReport report) {
 }
 
 void startProgressWriter() {
-    ring = ProgressRing{};
+    pending = ProgressRing{};
     closing = false;
     writerRunning = startWorker(writeReports);
 }
@@ -71,7 +72,7 @@ void reportProgress(ProgressReport report) {
         return;
     }
     lockShared();
-    while (!pushReport(&ring, report)) {
+    while (!pushReport(&pending, report)) {
         waitShared();  // the writer makes room; a line is never dropped
     }
     wakeShared();

@@ -8,8 +8,6 @@
 #include <sys/stat.h>
 #include <windows.h>
 
-#include <atomic>
-
 namespace {
 
 // The background thread and what it shares (os.h: the progress writer's
@@ -125,8 +123,12 @@ AnyFunction user32Function(const char* name) {
 // console control handler; Windows asks its windows instead.
 using WindowProcedure = LRESULT(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
 WindowProcedure defaultProcedure = nullptr;
-// Read by the guard's thread; set by the thread that holds a step.
-std::atomic<bool> sessionEndRefused{false};
+// Read by the guard's thread, set by the thread that holds a step (1: refused).
+LONG volatile sessionEndRefused = 0;
+
+bool refusing() {
+    return InterlockedCompareExchange(&sessionEndRefused, 0, 0) != 0;
+}
 HWND guardWindow = nullptr;
 HANDLE guardReady = nullptr;
 // The reason Windows shows while the session's end is refused.
@@ -134,18 +136,18 @@ wchar_t refusalReason[256];
 // Sent to the guard's window: wParam 1 shows the reason, 0 takes it away.
 constexpr UINT SHOW_REASON = WM_APP + 1;
 
+// Set by the guard's thread before its window exists.
+BOOL(WINAPI* createReason)(HWND, LPCWSTR) = nullptr;
+BOOL(WINAPI* destroyReason)(HWND) = nullptr;
+
 LRESULT CALLBACK onGuardMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    static auto createReason =
-        reinterpret_cast<BOOL(WINAPI*)(HWND, LPCWSTR)>(user32Function("ShutdownBlockReasonCreate"));
-    static auto destroyReason =
-        reinterpret_cast<BOOL(WINAPI*)(HWND)>(user32Function("ShutdownBlockReasonDestroy"));
     switch (message) {
         case WM_QUERYENDSESSION:
-            return sessionEndRefused ? FALSE : TRUE;
+            return refusing() ? FALSE : TRUE;
         case WM_ENDSESSION:
             // Ending all the same (a forced shutdown): the step gets what
             // time Windows allows before it ends the process.
-            while (wParam != FALSE && sessionEndRefused && heldStep()) {
+            while (wParam != FALSE && refusing() && heldStep()) {
                 Sleep(50);
             }
             return 0;
@@ -173,20 +175,27 @@ DWORD WINAPI runSessionGuard(LPVOID /*unused*/) {
     auto dispatchMessage =
         reinterpret_cast<LRESULT(WINAPI*)(const MSG*)>(user32Function("DispatchMessageW"));
     defaultProcedure = reinterpret_cast<WindowProcedure>(user32Function("DefWindowProcW"));
-    if (registerClass != nullptr && createWindow != nullptr && getMessage != nullptr &&
-        dispatchMessage != nullptr && defaultProcedure != nullptr) {
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = onGuardMessage;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"q713 session guard";
-        registerClass(&windowClass);
-        // Never shown: no WS_VISIBLE.
-        guardWindow = createWindow(0, windowClass.lpszClassName, L"q713", WS_OVERLAPPED, 0, 0, 0, 0,
-                                   nullptr, nullptr, windowClass.hInstance, nullptr);
+    createReason =
+        reinterpret_cast<BOOL(WINAPI*)(HWND, LPCWSTR)>(user32Function("ShutdownBlockReasonCreate"));
+    destroyReason =
+        reinterpret_cast<BOOL(WINAPI*)(HWND)>(user32Function("ShutdownBlockReasonDestroy"));
+    if (registerClass == nullptr || createWindow == nullptr || getMessage == nullptr ||
+        dispatchMessage == nullptr || defaultProcedure == nullptr) {
+        SetEvent(guardReady);
+        return 0;
     }
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = onGuardMessage;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"q713 session guard";
+    registerClass(&windowClass);
+    // Never shown: no WS_VISIBLE.
+    HWND window = createWindow(0, windowClass.lpszClassName, L"q713", WS_OVERLAPPED, 0, 0, 0, 0,
+                               nullptr, nullptr, windowClass.hInstance, nullptr);
+    guardWindow = window;
     SetEvent(guardReady);
     MSG message{};
-    while (guardWindow != nullptr && getMessage(&message, nullptr, 0, 0) > 0) {
+    while (window != nullptr && getMessage(&message, nullptr, 0, 0) > 0) {
         dispatchMessage(&message);
     }
     return 0;
@@ -364,7 +373,7 @@ void refuseSessionEnd(const char* reason) {
         MultiByteToWideChar(CP_ACP, 0, reason, -1, refusalReason,
                             sizeof refusalReason / sizeof refusalReason[0]);
     }
-    sessionEndRefused = reason != nullptr;
+    InterlockedExchange(&sessionEndRefused, reason != nullptr ? 1 : 0);
     auto postMessage =
         reinterpret_cast<BOOL(WINAPI*)(HWND, UINT, WPARAM, LPARAM)>(user32Function("PostMessageW"));
     if (guardWindow != nullptr && postMessage != nullptr) {

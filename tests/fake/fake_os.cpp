@@ -1,12 +1,14 @@
 // The operating system double: implements os/os.h over one record and a log.
 #include "tests/fake/fake_os.h"
 
-#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -15,15 +17,9 @@ InterruptAction (*installedDecision)(InterruptKind) = nullptr;
 std::vector<std::string> consoleLines;
 
 // The writer's thread and lock are real: a test of the writer needs two threads.
-pthread_mutex_t sharedLock = PTHREAD_MUTEX_INITIALIZER;
-pthread_cond_t sharedCondition = PTHREAD_COND_INITIALIZER;
-pthread_t worker;
-void (*workerWork)() = nullptr;
-
-void* runWorker(void* /*unused*/) {
-    workerWork();
-    return nullptr;
-}
+std::thread worker;
+std::mutex sharedLock;
+std::condition_variable_any sharedCondition;
 
 void log(const std::string& call) {
     state.calls.push_back(call);
@@ -224,29 +220,29 @@ bool libraryFileName(const PathText* path, char* out, int outSize) {
 // Only the loading thread's calls are logged: the lock's come from both.
 bool startWorker(void (*work)()) {
     log("startWorker");
-    workerWork = work;
-    return pthread_create(&worker, nullptr, runWorker, nullptr) == 0;
+    worker = std::thread(work);
+    return true;
 }
 
 void joinWorker() {
     log("joinWorker");
-    pthread_join(worker, nullptr);
+    worker.join();
 }
 
 void lockShared() {
-    pthread_mutex_lock(&sharedLock);
+    sharedLock.lock();
 }
 
 void unlockShared() {
-    pthread_mutex_unlock(&sharedLock);
+    sharedLock.unlock();
 }
 
 void waitShared() {
-    pthread_cond_wait(&sharedCondition, &sharedLock);
+    sharedCondition.wait(sharedLock);
 }
 
 void wakeShared() {
-    pthread_cond_broadcast(&sharedCondition);
+    sharedCondition.notify_all();
 }
 
 bool factsOfPath(const PathText* path, FileFacts* facts) {

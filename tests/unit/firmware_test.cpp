@@ -60,30 +60,33 @@ TEST(FirmwareLoading, MissingFileNamesTheFoldersItWasLookedForIn) {
 }
 
 TEST(FirmwarePlace, TheWorkingFolderFirstThenTheExesFolder) {
-    FirmwareFacts facts{true, true, false, "C:\\q713\\", "C:\\Users\\tech", "C:\\q713"};
-    FirmwarePlace place;
-    // In the working folder the library finds it as the update tool has it.
-    placeFirmware(FIRMWARE_FILE, facts, &place);
-    EXPECT_STREQ(place.path, FIRMWARE_FILE);
-    EXPECT_STREQ(place.lookedIn, "C:\\Users\\tech");
-    // Dropped onto the exe: only the exe's folder holds it.
-    facts.inWorkingFolder = false;
-    placeFirmware(FIRMWARE_FILE, facts, &place);
-    EXPECT_STREQ(place.path, "C:\\q713\\20151028_Lumivor-Q713_v2.3.1.bin");
-    EXPECT_STREQ(place.lookedIn, "C:\\q713");
-    // In neither: the bare name, and both folders named.
-    facts.inExeFolder = false;
-    placeFirmware(FIRMWARE_FILE, facts, &place);
-    EXPECT_STREQ(place.path, FIRMWARE_FILE);
-    EXPECT_STREQ(place.lookedIn, "C:\\Users\\tech or in C:\\q713");
-    // Started in its own folder, or with the exe's folder unknown: one folder.
-    facts.oneFolder = true;
-    placeFirmware(FIRMWARE_FILE, facts, &place);
-    EXPECT_STREQ(place.lookedIn, "C:\\Users\\tech");
-    facts.oneFolder = false;
-    facts.exeShown = "";
-    placeFirmware(FIRMWARE_FILE, facts, &place);
-    EXPECT_STREQ(place.lookedIn, "C:\\Users\\tech");
+    struct Case {
+        bool inWorking;
+        bool inExe;
+        bool oneFolder;
+        const char* exeShown;
+        const char* path;
+        const char* lookedIn;
+    };
+    const std::string exePath = std::string("C:\\q713\\") + FIRMWARE_FILE;
+    for (Case c : {
+             // In the working folder the library finds it as the update tool has it.
+             Case{true, true, false, "C:\\q713", FIRMWARE_FILE, "C:\\Users\\tech"},
+             // Dropped onto the exe: only the exe's folder holds it.
+             Case{false, true, false, "C:\\q713", exePath.c_str(), "C:\\q713"},
+             // In neither: the bare name, and both folders named.
+             Case{false, false, false, "C:\\q713", FIRMWARE_FILE, "C:\\Users\\tech or in C:\\q713"},
+             // Started in its own folder, or with the exe's folder unknown: one.
+             Case{false, false, true, "C:\\q713", FIRMWARE_FILE, "C:\\Users\\tech"},
+             Case{false, false, false, "", FIRMWARE_FILE, "C:\\Users\\tech"},
+         }) {
+        FirmwareFacts facts{c.inWorking,  c.inExe,           c.oneFolder,
+                            "C:\\q713\\", "C:\\Users\\tech", c.exeShown};
+        FirmwarePlace place;
+        placeFirmware(FIRMWARE_FILE, facts, &place);
+        EXPECT_STREQ(place.path, c.path) << c.inWorking << c.inExe << c.oneFolder;
+        EXPECT_STREQ(place.lookedIn, c.lookedIn) << c.inWorking << c.inExe << c.oneFolder;
+    }
 }
 
 TEST(FirmwarePlace, AnExeFolderTooLongForThePathLeavesTheBareName) {

@@ -54,14 +54,16 @@ CaptureResult readProtectedRegisters(KvxHandle handle, RegisterTable& table) {
     return found ? CaptureResult::Captured : CaptureResult::NothingCaptured;
 }
 
-bool findSequenceDistanceOffsets(KvxHandle handle, RegisterTable& table) {
+CaptureResult findSequenceDistanceOffsets(KvxHandle handle, RegisterTable& table) {
     bool found = false;
+    bool failed = false;
     for (int i = 0; i < SEQUENCE_COUNT; ++i) {
         int frequencyRegister = FIRST_FREQUENCY_REGISTER + SEQUENCE_STRIDE * i;
         uint32_t frequencyHz = 0;
         if (!readRegister(handle, frequencyRegister, &frequencyHz)) {
             say("Could not read modulation frequency of sequence %d: register %d\n", i,
                 frequencyRegister);
+            failed = true;
             continue;
         }
         int32_t address = rowAddressForFrequency(frequencyHz);
@@ -73,6 +75,7 @@ bool findSequenceDistanceOffsets(KvxHandle handle, RegisterTable& table) {
         uint32_t regValue = 0;
         if (!readRegister(handle, offsetRegister, &regValue)) {
             say("Could not read distance offset: register %d\n", offsetRegister);
+            failed = true;
             continue;
         }
         if (regValue != 0) {
@@ -80,5 +83,8 @@ bool findSequenceDistanceOffsets(KvxHandle handle, RegisterTable& table) {
             found = true;
         }
     }
-    return found;
+    if (failed) {
+        return CaptureResult::ReadFailed;
+    }
+    return found ? CaptureResult::Captured : CaptureResult::NothingCaptured;
 }

@@ -13,8 +13,8 @@ enum class CaptureResult { Captured, NothingCaptured, ReadFailed };
 CaptureResult readProtectedRegisters(KvxHandle handle, RegisterTable& table);
 
 /// Files the distance offset of each of the twelve measurement sequences under
-/// the row of its modulation frequency, first nonzero offset winning; true
-/// when an offset was stored.
-bool findSequenceDistanceOffsets(KvxHandle handle, RegisterTable& table);
+/// the row of its modulation frequency, first nonzero offset winning; every
+/// sequence is visited, and ReadFailed when any of its reads failed.
+CaptureResult findSequenceDistanceOffsets(KvxHandle handle, RegisterTable& table);
 
 #endif

@@ -2,7 +2,7 @@
 # Builds the fuzz preset and runs each libFuzzer target for a bounded time from
 # the committed seeds; fails when a target crashes, hangs or breaks a check.
 #
-# usage: fuzz/run_fuzzers.sh [TARGET...]          TARGET: profile image dialogue (default all)
+# usage: fuzz/run_fuzzers.sh [TARGET...]          TARGET: profile image dialogue transcript (default all)
 #        fuzz/run_fuzzers.sh --keep TARGET FILE NAME
 #   FUZZ_SECONDS: seconds per target (default 60). Inputs that break a target
 #   land in build/fuzz/findings/TARGET/; --keep turns one into the regression
@@ -23,7 +23,7 @@ if [ "${1:-}" = --keep ]; then
 fi
 
 seconds=${FUZZ_SECONDS:-60}
-targets=${*:-profile image dialogue}
+targets=${*:-profile image dialogue transcript}
 cmake --preset fuzz >/dev/null
 binaries=
 for target in $targets; do

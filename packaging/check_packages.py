@@ -13,7 +13,7 @@ usage: check_packages.py make ZIP_DIR CPACK CONFIG
        check_packages.py exes ZIP_DIR VERSION ARCH OBJDUMP [--restore]
        check_packages.py loading ZIP_DIR VERSION ARCH STUB_DIR WORK_DIR [--restore] -- EMULATOR...
        check_packages.py practice ZIP_DIR VERSION ARCH SOURCE_DIR WORK_DIR [--restore] -- EMULATOR...
-  ARCH is win64 or win32; --restore: q713-restore.exe is shipped; --guide: TECHNICIAN.txt is.
+  ARCH is win64 or win32; --restore: q713-restore.exe is shipped; --guide: TECHNICIAN.txt and QUICK-CARD.txt are.
   STUB_DIR holds unusable KvxQ713.dll files, one folder each (tests/windows).
   EMULATOR runs a Windows program of ARCH (an exe, or wine's cmd).
 """
@@ -191,7 +191,8 @@ def check_contents(zip_dir, version, arch, source_dir, firmware_dir, restore, gu
     site_zip, training_zip = zip_names(zip_dir, version, arch)
     site = files_of(site_zip)
     training = files_of(training_zip)
-    texts = ["TECHNICIAN.txt"] if guide else []
+    shipped_texts = {"TECHNICIAN.txt": "technician.md", "QUICK-CARD.txt": "quick-card.txt"}
+    texts = list(shipped_texts) if guide else []
     profile_dir = os.path.join(source_dir, "simcam", "profiles")
     profiles = {"profiles/" + p: os.path.join(profile_dir, p)
                 for p in os.listdir(profile_dir) if p.endswith(".txt")}
@@ -223,11 +224,13 @@ def check_contents(zip_dir, version, arch, source_dir, firmware_dir, restore, gu
                 fail("%s is not %s" % (name, path))
     if "train.bat" in training:
         check_crlf("train.bat", training["train.bat"])
-    if guide and "TECHNICIAN.txt" in site:
-        check_crlf("TECHNICIAN.txt", site["TECHNICIAN.txt"])
-        with open(os.path.join(source_dir, "docs", "technician.md"), "rb") as f:
-            if site["TECHNICIAN.txt"].replace(b"\r\n", b"\n") != f.read().replace(b"\r\n", b"\n"):
-                fail("TECHNICIAN.txt is not docs/technician.md")
+    for name in texts:
+        if name not in site:
+            continue
+        check_crlf(name, site[name])
+        with open(os.path.join(source_dir, "docs", shipped_texts[name]), "rb") as f:
+            if site[name].replace(b"\r\n", b"\n") != f.read().replace(b"\r\n", b"\n"):
+                fail("%s is not docs/%s" % (name, shipped_texts[name]))
 
 
 def version_strings(pe):

@@ -17,6 +17,11 @@
 
 namespace {
 
+// How every ending between loading 2.3.1 and writing the values closes.
+constexpr char LOADED_NOT_WRITTEN[] =
+    "Firmware 2.3.1 was loaded into this camera, but no values were written: run q713-restore "
+    "again with the same file.\n";
+
 void showComparison(const char* path, const TranscriptScan& scan, const RegisterTable& now) {
     say("Values now in the camera and in the table of %s, line %d:\n", path, scan.matchLine);
     for (int i = 0; i < PROTECTED_REGISTER_COUNT; ++i) {
@@ -113,9 +118,7 @@ bool confirmed(const char* question, bool firmwareLoaded) {
     bool yes = readYes();
     say("%s", SEPARATOR);
     if (!yes) {
-        say("%s", firmwareLoaded ? "Firmware 2.3.1 was loaded into this camera, but no values were "
-                                   "written: run q713-restore again with the same file.\n"
-                                 : "The camera was not changed.\n");
+        say("%s", firmwareLoaded ? LOADED_NOT_WRITTEN : "The camera was not changed.\n");
         return false;
     }
     // Without the console the user would not see what happened to the camera.
@@ -171,8 +174,12 @@ bool finishFirmware(KvxConfig* deviceConfig, KvxHandle* handle, VersionInfo* inf
     // Dropped onto the exe, the file leaves the working folder elsewhere.
     FirmwarePlace place;
     findFirmware(FIRMWARE_FILE, &place);
-    if (!loadAndReboot(*handle, deviceConfig, place.path, FINAL_REBOOT, place.lookedIn) ||
-        !identifyCamera(*handle, info)) {
+    LoadOutcome loaded =
+        loadAndReboot(*handle, deviceConfig, place.path, FINAL_REBOOT, place.lookedIn);
+    if (loaded == LoadOutcome::EndedAfterLoad) {
+        say("%s%s", SEPARATOR, LOADED_NOT_WRITTEN);
+    }
+    if (loaded != LoadOutcome::Reconnected || !identifyCamera(*handle, info)) {
         return false;
     }
     say("%s", SEPARATOR);

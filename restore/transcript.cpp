@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "camera/identification.h"
 #include "console/console.h"
 #include "console/table_format.h"
 #include "os/os.h"
@@ -16,14 +17,24 @@ namespace {
 constexpr int LINE_SIZE = 256;
 constexpr int NO_TABLE = -1;
 
+// The texts that make a line part of a table or of the identity before it.
+// Quoted, as the tools' own messages quote them, they are not.
+enum class Kind { NONE, HEADING, PON, SERIAL };
+
+constexpr char HEADING_TEXT[] = "Register values:";
+constexpr char PON_TEXT[] = "PON:";
+constexpr char SERIAL_TEXT[] = "Serial:";
+constexpr int KEY_SIZE = sizeof HEADING_TEXT;
+
 struct Line {
     char buffer[LINE_SIZE];
-    const char* text;  // without indentation, trailing blanks and line end
-    bool garbled;      // longer than the buffer, or not text: it matches nothing
+    int length;         // of what the buffer holds, NUL bytes and line end included
+    const char* text;   // without indentation, trailing blanks and line end
+    bool garbled;       // longer than the buffer, or not text: it matches nothing
+    Kind beyondBuffer;  // a text of Kind in the part of a long line not kept
     int number;
-    // Every line takes at least one byte, so counting them against the size
-    // the file had when opened keeps line numbers small whatever happens.
-    long long bytes;  // read so far, at most one line's NUL bytes short
+    // Every line takes at least one character, so reading no more than the
+    // file held when opened keeps line numbers small whatever happens.
     long long limit;
 };
 
@@ -36,8 +47,13 @@ struct Reader {
     CameraIdentity identity;
     bool ponSeen;
     bool serialSeen;
+    bool identityFaulted;  // a damaged identity line was reported since the last table
     CameraIdentity tableIdentity;
-    bool tableIdentityKnown;
+    // The line after which the update printed its table, while no table or
+    // other ending of that capture was read; 0 otherwise.
+    int captureLine;
+    // Rows after a fault that kept their table from being read: reported with it.
+    bool skippingRows;
     int row;  // the next row of the table being read, or NO_TABLE
     int headingLine;
     RegisterTable table;
@@ -59,13 +75,14 @@ struct Text {
     unsigned char pending[4];
     int pendingNext;
     int pendingCount;
-    bool charHeld;  // heldChar was read ahead, to tell a lone CR
+    bool charHeld;  // heldChar was read ahead, to tell a lone CR or an LF CR
     int heldChar;
+    long long consumed;  // characters taken from the text, its mark included
 };
 
 // Reads the byte order mark, if any, and leaves the file after it.
 Text startText(std::FILE* file, long long size) {
-    Text text{file, Encoding::BYTES, 0, size, false, -1, {}, 0, 0, false, 0};
+    Text text{file, Encoding::BYTES, 0, size, false, -1, {}, 0, 0, false, 0, 0};
     unsigned char mark[3] = {};
     size_t got = std::fread(mark, 1, sizeof mark, file);
     long long start = 0;
@@ -80,6 +97,7 @@ Text startText(std::FILE* file, long long size) {
     }
     std::fseek(file, static_cast<long>(start), SEEK_SET);
     text.fileBytes = start;
+    text.consumed = start;
     return text;
 }
 
@@ -146,12 +164,7 @@ bool decodeCharacter(Text& text) {
     return true;
 }
 
-// std::fgetc on the text.
-int nextChar(Text& text) {
-    if (text.charHeld) {
-        text.charHeld = false;
-        return text.heldChar;
-    }
+int decodedChar(Text& text) {
     if (text.encoding == Encoding::BYTES) {
         return std::fgetc(text.file);
     }
@@ -161,35 +174,104 @@ int nextChar(Text& text) {
     return text.pending[text.pendingNext++];
 }
 
+// std::fgetc on the text.
+int nextChar(Text& text) {
+    if (text.charHeld) {
+        text.charHeld = false;
+        return text.heldChar;
+    }
+    int c = decodedChar(text);
+    text.consumed += c != EOF ? 1 : 0;
+    return c;
+}
+
+void holdChar(Text& text, int c) {
+    text.charHeld = c != EOF;
+    text.heldChar = c;
+}
+
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
 // One character of the text; a CR that neither LF nor CR follows (an old Mac
 // editor's line end) reads as LF, so that it ends the line. CRs before an LF
-// stay part of its line end: CR LF, and CR CR LF as some programs write it.
+// stay part of its line end: CR LF, and CR CR LF as some programs write it;
+// so does one CR right after an LF, the line end LF CR.
 int readChar(Text& text) {
     int c = nextChar(text);
+    if (c == '\n') {
+        int next = nextChar(text);
+        holdChar(text, next == '\r' ? EOF : next);
+        return c;
+    }
     if (c != '\r') {
         return c;
     }
     int next = nextChar(text);
-    text.charHeld = next != EOF;
-    text.heldChar = next;
+    holdChar(text, next);
     return next == '\n' || next == '\r' ? c : '\n';
 }
 
-// fgets, with the line ends readChar sees.
-bool readUpToLineEnd(Text& file, char* buffer, int size) {
-    int length = 0;
-    for (int c = 0; length < size - 1 && c != '\n';) {
+// fgets, with the line ends readChar sees, leaving out the indentation
+// however long it is; false at the end of the text.
+bool readUpToLineEnd(Text& file, char* buffer, int size, int* length) {
+    *length = 0;
+    bool read = false;
+    for (int c = 0; *length < size - 1 && c != '\n';) {
         c = readChar(file);
         if (c == EOF) {
             break;
         }
-        buffer[length++] = static_cast<char>(c);
+        read = true;
+        if (*length > 0 || (c != ' ' && c != '\t')) {
+            buffer[(*length)++] = static_cast<char>(c);
+        }
     }
-    return length > 0;
+    return read;
+}
+
+// True when text, of length bytes, holds key where no quote opens it.
+bool holdsKey(const char* text, int length, const char* key) {
+    int keyLength = static_cast<int>(std::strlen(key));
+    for (int i = 0; i + keyLength <= length; ++i) {
+        if (std::memcmp(text + i, key, static_cast<size_t>(keyLength)) == 0 &&
+            (i == 0 || text[i - 1] != '"')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Which of the table's texts a piece of a line holds, the heading first.
+Kind keyIn(const char* text, int length) {
+    if (holdsKey(text, length, HEADING_TEXT)) {
+        return Kind::HEADING;
+    }
+    if (holdsKey(text, length, PON_TEXT)) {
+        return Kind::PON;
+    }
+    return holdsKey(text, length, SERIAL_TEXT) ? Kind::SERIAL : Kind::NONE;
+}
+
+// Reads the rest of a line longer than the buffer up to its end; garbled
+// unless only blanks follow, and beyondBuffer names a table's text found there
+// (the window carries a text across the buffer's end into it).
+void readRestOfLine(Text& file, Line* line) {
+    char window[KEY_SIZE * 2] = {};
+    int kept = line->length < KEY_SIZE ? line->length : KEY_SIZE - 1;
+    std::memcpy(window, line->buffer + line->length - kept, static_cast<size_t>(kept));
+    int c = readChar(file);
+    for (; c != '\n' && c != EOF && file.consumed <= line->limit; c = readChar(file)) {
+        line->garbled = line->garbled || !isBlank(static_cast<char>(c));
+        if (kept == static_cast<int>(sizeof window)) {
+            std::memmove(window, window + KEY_SIZE, KEY_SIZE);
+            kept = KEY_SIZE;
+        }
+        window[kept++] = static_cast<char>(c);
+        Kind kind = c == ':' ? keyIn(window, kept) : Kind::NONE;
+        line->beyondBuffer = line->beyondBuffer == Kind::NONE ? kind : line->beyondBuffer;
+    }
 }
 
 // False at the end of the file, or once more bytes were read than the file
@@ -198,25 +280,18 @@ bool readUpToLineEnd(Text& file, char* buffer, int size) {
 bool readLine(Text& file, Line* line) {
     // Cleared, so that only a newline read now is found in the buffer.
     std::memset(line->buffer, 0, LINE_SIZE);
-    if (line->bytes > line->limit || !readUpToLineEnd(file, line->buffer, LINE_SIZE)) {
+    if (file.consumed > line->limit ||
+        !readUpToLineEnd(file, line->buffer, LINE_SIZE, &line->length)) {
         return false;
     }
     ++line->number;
+    line->beyondBuffer = Kind::NONE;
     size_t length = std::strlen(line->buffer);
-    const void* newline = std::memchr(line->buffer, '\n', LINE_SIZE);
-    // A NUL byte before the newline ends the text early.
-    line->garbled =
-        newline != nullptr && line->buffer + length != static_cast<const char*>(newline) + 1;
-    if (newline != nullptr) {
-        line->bytes += static_cast<const char*>(newline) - line->buffer + 1;
-    } else {
-        line->bytes += length > 0 ? static_cast<long long>(length) : 1;
-        int c = readChar(file);
-        for (; c != '\n' && c != EOF && line->bytes <= line->limit; c = readChar(file)) {
-            line->garbled = true;
-            ++line->bytes;
-        }
-        line->bytes += c == '\n' ? 1 : 0;
+    bool ended = line->length > 0 && line->buffer[line->length - 1] == '\n';
+    // A NUL byte before the line end ends the text early.
+    line->garbled = static_cast<int>(length) != line->length;
+    if (!ended && line->length == LINE_SIZE - 1) {
+        readRestOfLine(file, line);
     }
     while (length > 0 && isBlank(line->buffer[length - 1])) {
         line->buffer[--length] = '\0';
@@ -302,11 +377,29 @@ void fault(Reader& reader, int lineNumber, const char* what) {
     reader.scan->valid = false;
 }
 
+// A line the update tool printed in a table or before it, that no longer
+// reads as one: skipping it could let an older table pass for the last.
+void damaged(Reader& reader, int lineNumber, const char* what) {
+    sayError("%s:%d: %s: save the console text again, or correct this line.\n", reader.path,
+             lineNumber, what);
+    reader.scan->valid = false;
+}
+
+// The table a capture printed after its line was not read: the update run's
+// text was cut or damaged there.
+void checkCaptureEnded(Reader& reader) {
+    if (reader.captureLine != 0) {
+        damaged(reader, reader.captureLine,
+                "no table after this line, where the update printed one");
+        reader.captureLine = 0;
+    }
+}
+
 void finishTable(Reader& reader) {
     TranscriptScan* scan = reader.scan;
     ++scan->tableCount;
     reader.row = NO_TABLE;
-    if (reader.wanted == nullptr || !reader.tableIdentityKnown) {
+    if (reader.wanted == nullptr) {
         return;
     }
     if (std::strcmp(reader.tableIdentity.pon, reader.wanted->pon) == 0 &&
@@ -356,49 +449,119 @@ bool readRow(Reader& reader, const Line& line) {
     }
     // One report per table: the rest of its rows are not looked at.
     reader.row = NO_TABLE;
+    reader.skippingRows = true;
     return true;
 }
 
-// The identity belongs to the next table only: a PON line starts a new one.
-void readIdentity(Reader& reader, const Line& line) {
-    Match pon = startMatch(line.text, PON_LINE);
-    Match serial = startMatch(line.text, SERIAL_LINE);
-    if (matchText(pon)) {
-        reader.ponSeen = true;
-        reader.serialSeen = false;
-        // The rest of the line is the PON. An empty one is never a camera's,
-        // so a cut one cannot match.
-        bool fits = !line.garbled && std::strlen(pon.text) < sizeof reader.identity.pon;
-        std::snprintf(reader.identity.pon, sizeof reader.identity.pon, "%s", fits ? pon.text : "");
-    } else if (matchText(serial)) {
-        if (line.garbled || !matchNumber(serial, &reader.identity.serial) || !matchEnd(serial)) {
-            fault(reader, line.number, "the serial number does not parse.");
-            reader.serialSeen = false;
-            return;
+// True when text is a PON the update tool prints.
+bool printedPon(const char* text) {
+    // The table's PONs, then unknownPON for every index beyond it.
+    for (int32_t ponIndex = 0;; ++ponIndex) {
+        if (std::strcmp(text, ponText(ponIndex)) == 0) {
+            return true;
         }
+        if (!ponKnown(ponIndex)) {
+            return false;
+        }
+    }
+}
+
+// The identity belongs to the next table only: a PON line starts a new one.
+void readPon(Reader& reader, const Line& line) {
+    checkCaptureEnded(reader);
+    reader.ponSeen = false;
+    reader.serialSeen = false;
+    Match pon = startMatch(line.text, PON_LINE);
+    if (line.garbled || line.beyondBuffer != Kind::NONE || !matchText(pon) ||
+        !printedPon(pon.text)) {
+        damaged(reader, line.number, "looks like a PON line but is not one");
+        reader.identityFaulted = true;
+        return;
+    }
+    reader.ponSeen = true;
+    std::snprintf(reader.identity.pon, sizeof reader.identity.pon, "%s", pon.text);
+}
+
+void readSerial(Reader& reader, const Line& line) {
+    reader.serialSeen = false;
+    Match serial = startMatch(line.text, SERIAL_LINE);
+    if (line.beyondBuffer != Kind::NONE || !matchText(serial)) {
+        damaged(reader, line.number, "looks like a Serial line but is not one");
+        reader.identityFaulted = true;
+    } else if (line.garbled || !matchNumber(serial, &reader.identity.serial) || !matchEnd(serial)) {
+        fault(reader, line.number, "the serial number does not parse.");
+        reader.identityFaulted = true;
+    } else {
         reader.serialSeen = true;
     }
 }
 
 void startTable(Reader& reader, const Line& line) {
-    reader.row = 0;
-    reader.headingLine = line.number;
-    initProtectedRegisters(reader.table);
-    reader.tableIdentity = reader.identity;
-    reader.tableIdentityKnown = reader.ponSeen && reader.serialSeen;
+    reader.captureLine = 0;
+    Match heading = startMatch(line.text, TABLE_HEADING);
+    reader.skippingRows = true;
+    if (line.garbled || line.beyondBuffer != Kind::NONE || !matchEnd(heading)) {
+        damaged(reader, line.number, "looks like a table heading but is not one");
+    } else if (!reader.ponSeen || !reader.serialSeen) {
+        // Without its camera's identity, a table could be any camera's; one
+        // already reported as damaged is not reported twice.
+        if (!reader.identityFaulted) {
+            damaged(reader, line.number,
+                    "a table without its camera's PON and Serial lines above it");
+        }
+    } else {
+        reader.skippingRows = false;
+        reader.row = 0;
+        reader.headingLine = line.number;
+        initProtectedRegisters(reader.table);
+        reader.tableIdentity = reader.identity;
+    }
     reader.ponSeen = false;
     reader.serialSeen = false;
+    reader.identityFaulted = false;
+}
+
+// A line that opens with a row's text up to its data value.
+bool looksLikeRow(const Line& line) {
+    Match row = startMatch(line.text, TABLE_ROW);
+    int32_t address = 0;
+    return matchText(row) && matchNumber(row, &address) && matchText(row);
+}
+
+// Lines that end a capture without its table: its failure, an interrupt, or
+// the banner of a run that started after the last one was ended.
+bool endsCapture(const char* text) {
+    Match incomplete = startMatch(text, CAPTURE_INCOMPLETE);
+    return matchEnd(incomplete) || std::strcmp(text, "Stopped at the user's request.") == 0 ||
+           std::strncmp(text, "*****", 5) == 0;
 }
 
 void readTranscriptLine(Reader& reader, const Line& line) {
     if (reader.row != NO_TABLE && readRow(reader, line)) {
         return;
     }
-    Match heading = startMatch(line.text, TABLE_HEADING);
-    if (!line.garbled && matchEnd(heading)) {
+    bool row = looksLikeRow(line);
+    if (reader.skippingRows && row) {
+        return;
+    }
+    reader.skippingRows = false;
+    Match offsetSearch = startMatch(line.text, OFFSET_SEARCH_LINE);
+    Kind kind = keyIn(line.buffer, line.length);
+    kind = kind == Kind::NONE ? line.beyondBuffer : kind;
+    if (kind == Kind::HEADING) {
         startTable(reader, line);
-    } else {
-        readIdentity(reader, line);
+    } else if (kind == Kind::PON) {
+        readPon(reader, line);
+    } else if (kind == Kind::SERIAL) {
+        readSerial(reader, line);
+    } else if (row) {
+        damaged(reader, line.number, "looks like a table row, but no table heading is above it");
+        reader.skippingRows = true;
+        reader.captureLine = 0;  // its table, reported
+    } else if (matchEnd(offsetSearch)) {
+        reader.captureLine = line.number;
+    } else if (endsCapture(line.text)) {
+        reader.captureLine = 0;
     }
 }
 
@@ -496,10 +659,11 @@ TranscriptScan scanTranscript(TranscriptFile* transcript, const CameraIdentity* 
     while (readLine(text, &line)) {
         readTranscriptLine(reader, line);
     }
+    checkCaptureEnded(reader);
     if (std::ferror(transcript->file) != 0) {
         sayError("%s: cannot read the file.\n", path);
         scan.valid = false;
-    } else if (line.bytes > line.limit || text.grew) {
+    } else if (text.consumed > line.limit || text.grew) {
         sayError("%s: the file changed while q713-restore ran; run it again.\n", path);
         scan.valid = false;
     } else if (reader.row != NO_TABLE) {

@@ -112,17 +112,18 @@ bool openCamera(KvxConfig* config, KvxHandle* handle, VersionInfo* info) {
     return true;
 }
 
-bool loadAndReboot(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* fileName,
-                   const char* rebootMessage, const char* lookedIn) {
+LoadOutcome loadAndReboot(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* fileName,
+                          const char* rebootMessage, const char* lookedIn) {
     bool loaded = loadFirmware(kvxHandle, fileName, lookedIn);
     if (tellStop()) {
-        return false;
+        return LoadOutcome::EndedAtLoad;
     }
     if (!loaded) {
         waitToQuit();
-        return false;
+        return LoadOutcome::EndedAtLoad;
     }
-    return rebootStep(kvxHandle, deviceConfig, rebootMessage);
+    return rebootStep(kvxHandle, deviceConfig, rebootMessage) ? LoadOutcome::Reconnected
+                                                              : LoadOutcome::EndedAfterLoad;
 }
 
 void waitToQuit() {

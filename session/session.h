@@ -36,10 +36,18 @@ bool identifyCamera(KvxHandle handle, VersionInfo* info);
 /// Connects and identifies the camera, between separators; false when the run must end.
 bool openCamera(KvxConfig* config, KvxHandle* handle, VersionInfo* info);
 
-/// Loads fileName, closes, has rebootMessage answered and reconnects; false when the run must
-/// end. lookedIn as loadFirmware (camera/firmware.h) takes it.
-bool loadAndReboot(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* fileName,
-                   const char* rebootMessage, const char* lookedIn = nullptr);
+/// How a firmware load with the reboot after it ended.
+enum class LoadOutcome {
+    Reconnected,     // loaded, rebooted on the user's word and connected again
+    EndedAtLoad,     // the load failed or an interrupt stopped the run there, its message told
+    EndedAfterLoad,  // loaded, then input ended at the reboot prompt or the user gave up
+                     // reconnecting
+};
+
+/// Loads fileName, closes, has rebootMessage answered and reconnects. lookedIn
+/// as loadFirmware (camera/firmware.h) takes it.
+LoadOutcome loadAndReboot(KvxHandle& kvxHandle, KvxConfig* deviceConfig, const char* fileName,
+                          const char* rebootMessage, const char* lookedIn = nullptr);
 
 /// Prints "Hit <return> to quit." and reads one character: how a run that must end closes.
 void waitToQuit();

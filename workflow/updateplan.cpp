@@ -7,6 +7,7 @@
 #include "calibration/writeback.h"
 #include "camera/firmware.h"
 #include "console/console.h"
+#include "console/table_format.h"
 #include "session/session.h"
 
 namespace {
@@ -18,6 +19,18 @@ enum class UpdatePath { Direct, ViaPatch, Unsupported };
 constexpr char NOT_WRITTEN_BACK[] =
     "The calibration was not fully written back: save this console text and run q713-restore "
     "with it.\nHit <return> to quit.\n";
+
+// True when the camera was reconnected after the load. A run that ended at
+// the reboot prompt or the reconnection left the camera half updated; standard
+// output stays the console text as it was, and standard error says so.
+bool rebootedAfter(LoadOutcome outcome) {
+    if (outcome == LoadOutcome::EndedAfterLoad) {
+        sayError(
+            "q713-update: the camera was left half updated: run q713-restore with the saved "
+            "console text.\n");
+    }
+    return outcome == LoadOutcome::Reconnected;
+}
 
 // The version decides first: 2.0.0 goes direct whatever its release date.
 UpdatePath choosePath(const VersionInfo& info) {
@@ -101,9 +114,15 @@ UpdateOutcome runUpdatePlan(KvxHandle& kvxHandle, const VersionInfo& versionInfo
         }
         found = direct == CaptureResult::Captured;
     }
-    say("Looking for sequence distance offsets...\n");
-    bool offsetsFound = findSequenceDistanceOffsets(kvxHandle, protectedRegisters);
-    found = found || offsetsFound;
+    say("%s", OFFSET_SEARCH_LINE);
+    CaptureResult offsets = findSequenceDistanceOffsets(kvxHandle, protectedRegisters);
+    if (offsets == CaptureResult::ReadFailed) {
+        // A value that could not be read would be written back as 0. No
+        // table either: q713-restore takes a printed table as the calibration.
+        waitForReturn(CAPTURE_INCOMPLETE);
+        return UpdateOutcome::Ended;
+    }
+    found = found || offsets == CaptureResult::Captured;
     printRegisterValues(protectedRegisters);
     say("%s", SEPARATOR);
 
@@ -114,10 +133,10 @@ UpdateOutcome runUpdatePlan(KvxHandle& kvxHandle, const VersionInfo& versionInfo
         return UpdateOutcome::Ended;
     }
     if (path == UpdatePath::ViaPatch &&
-        !loadAndReboot(kvxHandle, deviceConfig, PATCH_FILE, FIRST_REBOOT)) {
+        !rebootedAfter(loadAndReboot(kvxHandle, deviceConfig, PATCH_FILE, FIRST_REBOOT))) {
         return UpdateOutcome::Ended;
     }
-    if (!loadAndReboot(kvxHandle, deviceConfig, FIRMWARE_FILE, FINAL_REBOOT)) {
+    if (!rebootedAfter(loadAndReboot(kvxHandle, deviceConfig, FIRMWARE_FILE, FINAL_REBOOT))) {
         return UpdateOutcome::Ended;
     }
     return writeBackAndIdentify(kvxHandle, protectedRegisters, found);

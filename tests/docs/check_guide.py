@@ -2,6 +2,8 @@
 """Holds the technician's guide to what the tools really print.
 
 usage: check_guide.py SOURCE_DIR [--self-test]
+       check_guide.py SOURCE_DIR --card-page
+       check_guide.py SOURCE_DIR --commands
 
 The guide (docs/technician.md) quotes the tools in two ways:
 - prose: text in double quotes (text in `backquotes` is left out);
@@ -18,14 +20,23 @@ transcript (the cases of tests/transcripts and tests/restore), and a screen
 without placeholders must be a stretch of one, line for line, where the
 technician's line may end a line the tool left open. Every message the sources
 hold must turn up in the guide. The guide is plain ASCII in lines under 80
-characters, for Notepad.
+characters, for Notepad. The technician's card (docs/quick-card.txt) quotes
+the tools in prose only, checked as the guide's are. Each fault names the
+line of the file that holds the text.
 
---self-test alters a quoted message, a screen line and drops a message, and
-fails unless each alteration is caught.
+--card-page: the card fits one printed page (CARD_LINES lines of at most
+CARD_WIDTH characters, plain ASCII).
+--commands: every file that a fenced command of README.md or docs/*.md names
+(a relative path; build output and the demo folder aside), and every file a
+link there names, exists.
+--self-test alters a quoted message of the guide and of the card, a screen
+line, the card's width and a command's file, drops a message, and fails
+unless each alteration is caught.
 """
 import glob
 import os
 import re
+import shlex
 import sys
 
 SOURCE_FOLDERS = ["workflow", "session", "camera", "calibration", "console", "restore"]
@@ -36,6 +47,12 @@ PLACEHOLDERS = {"<number>": "%d", "<file>": "%s", "<folder>": "%s", "<PON>": "%s
 NOT_PRINTED = {
     "KVX_CONFIG_BYTES must leave the library at least 4096 bytes",
 }
+GUIDE = os.path.join("docs", "technician.md")
+CARD = os.path.join("docs", "quick-card.txt")
+CARD_LINES = 60
+CARD_WIDTH = 78
+# Where a fenced command's output lands, not files of the clone.
+GENERATED = ("build/", "demo/")
 CONVERSION = re.compile(r"%[-+ #0]*\d*(?:\.\d+)?(?:hh|h|ll|l|z)?([diuxXsc%])")
 ESCAPES = {"n": "\n", "t": "\t", "r": "\r", "0": "\0", '"': '"', "'": "'", "\\": "\\"}
 
@@ -118,25 +135,36 @@ def screen_texts(source_dir):
     return texts
 
 
-def parse_guide(text):
-    """The guide's prose quotes, each (line number, quote; None when its
-    paragraph's quotes do not pair up), and its screens, each a list of
-    (line number, screen line, True when the technician's line follows)."""
+def parse_guide(text, screens_allowed=True):
+    """The guide's prose quotes, each (number of the line it starts on, quote;
+    None when its paragraph's quotes do not pair up), and its screens, each a
+    list of (line number, screen line, True when the technician's line
+    follows). Without screens_allowed every line is prose (the card)."""
     lines = text.split("\n")
     prose, screens, paragraph, i = [], [], [], 0
 
     def end_paragraph():
-        joined = " ".join(line.strip() for _, line in paragraph)
-        joined = re.sub(r"`[^`]*`", "", joined)
-        if joined.count('"') % 2:
-            prose.append((paragraph[0][0], None))  # unbalanced: reported as such
-        for quote in re.findall(r'"([^"]*)"', joined):
-            prose.append((paragraph[0][0], re.sub(r"\s+", " ", quote)))
+        starts, joined = [], ""
+        for number, line in paragraph:
+            starts.append((len(joined), number))
+            joined += line.strip() + " "
+        # Backquoted text blanked in place, so that offsets still give lines.
+        joined = re.sub(r"`[^`]*`", lambda m: " " * len(m.group()), joined)
+
+        def line_at(offset):
+            return [number for start, number in starts if start <= offset][-1]
+
+        marks = [m.start() for m in re.finditer('"', joined)]
+        if len(marks) % 2:
+            prose.append((line_at(marks[-1]), None))  # unbalanced: reported as such
+        for m in re.finditer(r'"([^"]*)"', joined):
+            prose.append((line_at(m.start()), re.sub(r"\s+", " ", m.group(1)).strip()))
         paragraph.clear()
 
     while i < len(lines):
         line = lines[i]
-        starts_block = line.startswith("    ") and (i == 0 or lines[i - 1].strip() == "")
+        starts_block = (screens_allowed and line.startswith("    ") and
+                        (i == 0 or lines[i - 1].strip() == ""))
         if starts_block:
             end_paragraph()
             block = []
@@ -169,8 +197,8 @@ def uses_placeholder(text):
     return any(p in text for p in PLACEHOLDERS)
 
 
-def check(guide, source_dir):
-    """Every fault found, one line each."""
+def check(guide, source_dir, card=""):
+    """Every fault found in the guide and the card's quotes, one line each."""
     faults = []
     for number, line in enumerate(guide.split("\n"), 1):
         if len(line) >= 80:
@@ -199,18 +227,20 @@ def check(guide, source_dir):
                         return True
         return False
 
-    quoted = []
+    def check_quotes(name, prose):
+        for number, quote in prose:
+            if quote is None:
+                faults.append("%s line %d: a paragraph with an odd number of double quotes" %
+                              (name, number))
+            elif not is_message(quote, True) and (uses_placeholder(quote) or
+                                                   quote not in screen_lines):
+                faults.append('%s line %d: "%s" is not printed by the tools' % (name, number, quote))
+
     prose, blocks = parse_guide(guide)
-    for number, quote in prose:
-        if quote is None:
-            faults.append("guide line %d: a paragraph with an odd number of double quotes" % number)
-            continue
-        quoted.append(quote)
-        if is_message(quote, True):
-            continue
-        if not uses_placeholder(quote) and quote in screen_lines:
-            continue
-        faults.append('guide line %d: "%s" is not printed by the tools' % (number, quote))
+    check_quotes("guide", prose)
+    quoted = [quote for _, quote in prose if quote is not None]
+    card_prose = parse_guide(card, screens_allowed=False)[0]
+    check_quotes("card", card_prose)
 
     screen_line_count = 0
     for screen in blocks:
@@ -236,11 +266,80 @@ def check(guide, source_dir):
     for m in sorted(messages):
         if not any(printed[m].fullmatch(q) for q in quoted):
             faults.append("message not in the guide: %r" % m)
-    return faults, len(prose), screen_line_count, len(messages)
+    return faults, len(prose) + len(card_prose), screen_line_count, len(messages)
 
 
-def self_test(guide, source_dir):
-    """Each alteration must be caught; the faults of the unaltered guide do not count."""
+def check_card_page(card):
+    """The card's faults as a printed page: too many lines, too wide a line."""
+    lines = card.rstrip("\n").split("\n")
+    faults = []
+    if len(lines) > CARD_LINES:
+        faults.append("card: %d lines, %d at most for one page" % (len(lines), CARD_LINES))
+    for number, line in enumerate(lines, 1):
+        if len(line) > CARD_WIDTH:
+            faults.append("card line %d: %d characters, %d at most" %
+                          (number, len(line), CARD_WIDTH))
+        if re.search(r"[^\x20-\x7e]", line):
+            faults.append("card line %d: not plain ASCII (or a tab)" % number)
+    return faults
+
+
+def named_paths(command):
+    """The files of the clone that one shell command names: relative paths,
+    also as the value of VAR=..., with a leading $repo/ meaning the clone."""
+    try:
+        words = shlex.split(command, comments=True)
+    except ValueError:
+        return []
+    paths = []
+    for word in words:
+        word = word.split("=", 1)[1] if re.match(r"[A-Za-z_]\w*=", word) else word
+        word = re.sub(r"^\$\{?repo\}?/", "", word)
+        if "/" in word and re.fullmatch(r"[\w.][\w./+-]*", word) and not word.startswith(GENERATED):
+            paths.append(word)
+    return paths
+
+
+def check_commands(docs, source_dir):
+    """Each file named by a fenced command or a link of DOCS ({path: text})
+    that is not in the clone, one line each."""
+    faults = []
+    for path, text in sorted(docs.items()):
+        folder = os.path.dirname(path)
+        command, fence = "", False
+        for number, line in enumerate(text.split("\n"), 1):
+            if line.strip().startswith("```"):
+                fence = not fence
+                continue
+            for link in re.findall(r"\]\(([^)#:]+)\)", line):
+                if not os.path.exists(os.path.join(source_dir, folder, link)):
+                    faults.append("%s line %d: the link %s names no file" % (path, number, link))
+            if not fence:
+                continue
+            command += line.strip()
+            if command.endswith("\\"):
+                command = command[:-1] + " "
+                continue
+            for named in named_paths(command):
+                if not os.path.exists(os.path.join(source_dir, named)):
+                    faults.append("%s line %d: %s names no file of the clone" %
+                                  (path, number, named))
+            command = ""
+    return faults
+
+
+def read_docs(source_dir):
+    """README.md and docs/*.md, by path from the clone's root."""
+    docs = {}
+    for path in ["README.md"] + sorted(glob.glob(os.path.join(source_dir, "docs", "*.md"))):
+        path = os.path.relpath(os.path.join(source_dir, path), source_dir)
+        with open(os.path.join(source_dir, path), encoding="utf-8") as f:
+            docs[path] = f.read()
+    return docs
+
+
+def self_test(guide, card, docs, source_dir):
+    """Each alteration must be caught; the faults of the unaltered texts do not count."""
     prose, screens = parse_guide(guide)
     first_quote = next(q for _, q in prose if q and " " in q)
     screen_line = next(body for screen in screens for _, body, _ in screen
@@ -249,19 +348,31 @@ def self_test(guide, source_dir):
     digit = list(re.finditer(r"\d", screen_line))[-1]
     altered_line = (screen_line[:digit.start()] + str((int(digit.group()) + 1) % 10) +
                     screen_line[digit.end():])
+    card_quote = next(q for _, q in parse_guide(card, False)[0] if q and " " in q)
+
+    def guide_faults(altered_guide=guide, altered_card=card):
+        return check(altered_guide, source_dir, altered_card)[0]
+
+    readme = docs["README.md"]
     alterations = {
-        "a quoted message with one letter more": guide.replace(
-            '"%s"' % first_quote, '"%s"' % first_quote.replace(" ", " X", 1), 1),
-        "a screen line with one digit changed": guide.replace(screen_line, altered_line, 1),
-        "a message left out": guide.replace('"No register data to be written."', "a message"),
+        "a quoted message with one letter more": lambda: guide_faults(guide.replace(
+            '"%s"' % first_quote, '"%s"' % first_quote.replace(" ", " X", 1), 1)),
+        "a screen line with one digit changed": lambda: guide_faults(
+            guide.replace(screen_line, altered_line, 1)),
+        "a message left out": lambda: guide_faults(
+            guide.replace('"No register data to be written."', "a message")),
+        "a quote of the card with one letter more": lambda: guide_faults(altered_card=card.replace(
+            '"%s"' % card_quote, '"%s"' % card_quote.replace(" ", " X", 1), 1)),
+        "a card line too wide": lambda: check_card_page(
+            card.replace("\n", " " * CARD_WIDTH + "x\n", 1)),
+        "a command naming a file that is not there": lambda: check_commands(
+            dict(docs, **{"README.md": readme.replace(
+                "tests/transcripts/record.sh\n", "tests/transcripts/recorded.sh\n", 1)}), source_dir),
     }
-    before = set(check(guide, source_dir)[0])
+    before = set(guide_faults()) | set(check_card_page(card)) | set(check_commands(docs, source_dir))
     failed = False
-    for what, altered in alterations.items():
-        if altered == guide:
-            print("self-test: nothing to alter for " + what)
-            failed = True
-        elif not set(check(altered, source_dir)[0]) - before:
+    for what, faults_of in alterations.items():
+        if not set(faults_of()) - before:
             print("self-test: not caught: " + what)
             failed = True
     return 1 if failed else 0
@@ -269,16 +380,29 @@ def self_test(guide, source_dir):
 
 def main():
     source_dir = sys.argv[1]
-    with open(os.path.join(source_dir, "docs", "technician.md"), encoding="ascii",
-              errors="replace", newline="") as f:
-        guide = f.read().replace("\r\n", "\n")
+    texts = []
+    for name in (GUIDE, CARD):
+        with open(os.path.join(source_dir, name), encoding="ascii", errors="replace",
+                  newline="") as f:
+            texts.append(f.read().replace("\r\n", "\n"))
+    guide, card = texts
+    docs = read_docs(source_dir)
     if "--self-test" in sys.argv[2:]:
-        return self_test(guide, source_dir)
-    faults, quotes, screen_lines, messages = check(guide, source_dir)
+        return self_test(guide, card, docs, source_dir)
+    if "--card-page" in sys.argv[2:]:
+        faults = check_card_page(card)
+        summary = "the card fits its page: %d lines of at most %d characters" % (
+            len(card.rstrip("\n").split("\n")), CARD_WIDTH)
+    elif "--commands" in sys.argv[2:]:
+        faults = check_commands(docs, source_dir)
+        summary = "every file named by the commands and links of %d files exists" % len(docs)
+    else:
+        faults, quotes, screen_lines, messages = check(guide, source_dir, card)
+        summary = ("%d prose quotes and %d screen lines checked; %d messages of the tools, "
+                   "each in the guide" % (quotes, screen_lines, messages))
     for fault in faults:
         print(fault)
-    print("%d prose quotes and %d screen lines checked; %d messages of the tools, each in the guide"
-          % (quotes, screen_lines, messages) if not faults else "%d faults" % len(faults))
+    print(summary if not faults else "%d faults" % len(faults))
     return 1 if faults else 0
 
 

@@ -35,6 +35,14 @@ constexpr const char* kWriteBackFailures[] = {
     "\nCould not write flash", "\nCould not reset register map"};
 constexpr char kSendsToRestore[] = "save this console text and run q713-restore with it.";
 constexpr char kIdentityFailed[] = "Failed to get Camera version information!";
+// A frequency or offset read that failed during capture.
+constexpr const char* kCaptureFailures[] = {"\nCould not read modulation frequency",
+                                            "\nCould not read distance offset"};
+constexpr char kLoading[] = "Loading firmware";
+constexpr char kRetryPrompt[] = "Repeat (r) or quit (q) ?\n";
+constexpr char kHalfUpdated[] =
+    "q713-update: the camera was left half updated: run q713-restore with the saved console "
+    "text.\n";
 constexpr const char* kRebootPrompts[] = {
     "Now please reboot the camera and press <return> when it is up again.",
     "Now please reboot the camera and press <return> when it is up again (note the blinking "
@@ -267,9 +275,32 @@ RunVerdict judgeRun(const DialogueRun& run, const std::vector<SimCameraView>& be
     if (run.status != 0 && run.status != -1) {
         broken.push_back("exit status " + std::to_string(run.status));
     }
+    // Input that ends at a reboot prompt ends the run with nothing more printed:
+    // nobody confirmed the reboot, the table stands above the prompt and the exit
+    // status reports the failure.
+    bool endedAtReboot = run.status == -1 && (endsWith(run.out, kRebootPrompts[0]) ||
+                                              endsWith(run.out, kRebootPrompts[1]));
+    // Ended there or at the reconnection after a load of this pass, the camera
+    // is half updated, and standard error says so in one line.
+    size_t written = run.out.rfind("Firmware written.");
+    bool afterLoad = written != std::string::npos && !showsDone(run.out.substr(written));
+    bool halfUpdated =
+        afterLoad && run.status == -1 && (endedAtReboot || endsWith(run.out, kRetryPrompt));
     // Against the simulated camera the training line, and nothing else.
-    if (run.err != kTrainingLine) {
-        broken.push_back("wrote to stderr: " + run.err.substr(0, run.err.find('\n')));
+    std::string err = std::string(kTrainingLine) + (halfUpdated ? kHalfUpdated : "");
+    if (run.err != err) {
+        std::string first = run.err.substr(run.err.find('\n') + 1);
+        broken.push_back(halfUpdated ? "ended half updated without its line on stderr"
+                                     : "wrote to stderr: " + first.substr(0, first.find('\n')));
+    }
+    // A value the capture could not read would be written back as 0: the run
+    // ends before anything is loaded.
+    for (const char* failure : kCaptureFailures) {
+        size_t at = run.out.find(failure);
+        if (at != std::string::npos &&
+            (showsDone(run.out.substr(at)) || run.out.find(kLoading, at) != std::string::npos)) {
+            broken.push_back("a capture read failed and the run went on to load the firmware");
+        }
     }
     if (run.cameras.size() != before.size() || before.empty()) {
         broken.push_back("the profile's cameras changed in number");
@@ -310,11 +341,6 @@ RunVerdict judgeRun(const DialogueRun& run, const std::vector<SimCameraView>& be
                              describe(camera));
         }
     }
-    // Input that ends at a reboot prompt ends the run with nothing more printed:
-    // nobody confirmed the reboot, the table stands above the prompt and the exit
-    // status reports the failure.
-    bool endedAtReboot = run.status == -1 && (endsWith(run.out, kRebootPrompts[0]) ||
-                                              endsWith(run.out, kRebootPrompts[1]));
     for (size_t c = 0; c < before.size(); ++c) {
         int t = lastTable[c];
         bool accountedFor = t >= 0 && (keptBy[t] || failureAfter[t] ||

@@ -264,9 +264,19 @@ TEST_F(SweepDirectPath, JudgeFlagsEveryBrokenRule) {
     run.cameras[0] = before_[0];
     run.cameras[0].hasPending = true;
     run.out = clean_.out.substr(0, clean_.out.find("(note the blinking LEDs).") + 25);
+    EXPECT_EQ(brokenRules(run).size(), 1u) << "ended half updated, silent on standard error";
+    run.err +=
+        "q713-update: the camera was left half updated: run q713-restore with the saved "
+        "console text.\n";
     EXPECT_TRUE(brokenRules(run).empty()) << run.out;
     run.out += "------------------------\n";
-    EXPECT_EQ(brokenRules(run).size(), 1u) << "went on past the prompt and said nothing";
+    EXPECT_EQ(brokenRules(run).size(), 2u) << "went on past the prompt and said nothing";
+
+    // An offset that could not be read, and the update went on to done.
+    run = clean_;
+    run.out.insert(run.out.find("Register values:"),
+                   "Could not read distance offset: register 144\n");
+    EXPECT_EQ(brokenRules(run).size(), 1u) << "done after a failed capture read";
 }
 
 TEST_F(SweepDirectPath, AnyTwoFailedCallsLoseNoCalibrationSilently) {

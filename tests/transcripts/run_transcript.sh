@@ -10,7 +10,8 @@
 #   and firmware (the simulated library's image files to put in the working
 #   folder, SOURCE=NAME for one under another name; none = both), and
 #   stdout.windows, the stdout of a --windows run where the console's code
-#   page shows a text otherwise.
+#   page shows a text otherwise, and stderr, the whole standard error after
+#   the training line (none = only that line is shown when there is more).
 #   COMMAND runs the tool, e.g. "sh tools/wine.sh 64 q713-update.exe" with --windows, where
 #   the console's CR LF is read as LF and nothing else is changed.
 #   --crlf-input types every line of input with CR LF, as a Windows console
@@ -78,6 +79,10 @@ expected_stdout=$case_dir/stdout
 if [ -n "$record" ]; then
     cp "$work/stdout.txt" "$expected_stdout" || exit 1
     if [ -f "$case_dir/trace" ]; then cp "$work/trace.norm" "$case_dir/trace" || exit 1; fi
+    if [ -f "$case_dir/stderr" ]; then
+        sed '1{/^Training: simulated camera library, no real camera is changed\.\r*$/d}' \
+            "$work/stderr.txt" | normalise >"$case_dir/stderr" || exit 1
+    fi
     if [ "$status" != "$expected_status" ]; then
         echo "$(basename "$case_dir"): exit status $status, expected $expected_status (not recorded)"
         exit 1
@@ -112,7 +117,13 @@ if grep -q "^Training:" "$work/stdout.txt"; then
     echo "the training line is on standard output"
     failed=1
 fi
-if [ -s "$work/stderr.txt" ]; then
+sed '1{/^Training: simulated camera library, no real camera is changed\.\r*$/d}' \
+    "$work/stderr.txt" | normalise >"$work/stderr.rest"
+if [ -f "$case_dir/stderr" ] && ! cmp -s "$case_dir/stderr" "$work/stderr.rest"; then
+    echo "stderr differs (expected, actual):"
+    diff -u "$case_dir/stderr" "$work/stderr.rest" | head -n 20
+    failed=1
+elif [ -s "$work/stderr.txt" ]; then
     echo "stderr:"
     head -n 20 "$work/stderr.txt"
 fi

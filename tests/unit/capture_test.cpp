@@ -17,11 +17,12 @@ protected:
         fake::setRegister(130 + 10 * static_cast<uint32_t>(i), frequencyHz);
         fake::setRegister(134 + 10 * static_cast<uint32_t>(i), offset);
     }
+    // True when an offset was stored and every read succeeded.
     bool search() {
         testing::internal::CaptureStdout();
-        bool found = findSequenceDistanceOffsets(nullptr, table);
+        result = findSequenceDistanceOffsets(nullptr, table);
         output = testing::internal::GetCapturedStdout();
-        return found;
+        return result == CaptureResult::Captured;
     }
     int32_t row(int32_t address) {
         int32_t value = -1;
@@ -29,6 +30,7 @@ protected:
         return value;
     }
     RegisterTable table;
+    CaptureResult result = CaptureResult::NothingCaptured;
     std::string output;
 };
 
@@ -87,9 +89,23 @@ TEST_F(Capture, FailedReadsNameTheRegistersOfTheirSequence) {
     fake::failRead(240, -4);
     fake::failRead(234, -4);
     EXPECT_FALSE(search());
+    EXPECT_EQ(result, CaptureResult::ReadFailed);
     EXPECT_EQ(output,
               "Could not read distance offset: register 234\n"
               "Could not read modulation frequency of sequence 11: register 240\n");
+}
+
+// A value that could not be read would be written back as 0: one failed read
+// fails the search, whatever else it stored, and the rest is still visited.
+TEST_F(Capture, OneFailedReadFailsASearchThatStoredOffsets) {
+    sequence(0, 5000000, 12);
+    sequence(1, 7500000, 4);
+    fake::failRead(144, -4);
+    sequence(6, 30000000, 9);
+    EXPECT_FALSE(search());
+    EXPECT_EQ(result, CaptureResult::ReadFailed);
+    EXPECT_EQ(row(120), 12);
+    EXPECT_EQ(row(126), 9);
 }
 
 TEST_F(Capture, AllZeroRegistersLeaveTheTableUntouched) {

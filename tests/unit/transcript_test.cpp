@@ -101,10 +101,10 @@ TEST(TranscriptEncoding, UnicodeAndUtf8WithAMarkReadAsTheTextTheyHold) {
 }
 
 TEST(TranscriptEncoding, BrokenUtf16CostsNoLineEnd) {
-    // A lone high surrogate at the end of the PON line, a lone low one and a
-    // non-ASCII character in the heading's line before, and an odd last byte.
+    // A lone high surrogate at the end of the release date's line, a lone low
+    // one and a non-ASCII character in the first line, and an odd last byte.
     std::string text = "Gespeichert: x\n" + identity("410-3105-1", 1001) + table(1).substr(0, 67);
-    std::string saved = utf16(text, true, {{13, 0xDC00}, {14, 0x00E4}, {30, 0xD800}}) + "A";
+    std::string saved = utf16(text, true, {{13, 0xDC00}, {14, 0x00E4}, {68, 0xD800}}) + "A";
     Scanned read = scan(saved);
     EXPECT_FALSE(read.scan.matched);
     // The heading is line 6, its two rows 7 and 8; the odd byte is line 9.
@@ -112,17 +112,20 @@ TEST(TranscriptEncoding, BrokenUtf16CostsNoLineEnd) {
 }
 
 TEST(TranscriptCamera, TableBelongsOnlyToThePonAndSerialPrintedSinceTheTableBefore) {
-    // The second table has no identity of its own, the third only a PON.
-    Scanned found = scan(identity("410-3105-1", 1001) + table(1) + table(100) +
-                         "PON: 410-3105-1\n" + table(200));
-    EXPECT_TRUE(found.scan.valid);
-    EXPECT_EQ(found.scan.tableCount, 3);
-    EXPECT_TRUE(found.scan.matched);
-    EXPECT_EQ(found.scan.matchLine, 5);
-    EXPECT_EQ(found.scan.match[0].value, 1);
+    // The second table has no identity of its own, the third only a PON: any
+    // camera's, so the file is refused rather than the first table taken.
+    Scanned refused = scan(identity("410-3105-1", 1001) + table(1) + table(100) +
+                           "PON: 410-3105-1\n" + table(200));
+    EXPECT_FALSE(refused.scan.valid);
+    std::string without =
+        ": a table without its camera's PON and Serial lines above it: save the "
+        "console text again, or correct this line.\n";
+    EXPECT_EQ(refused.errors, path() + ":20" + without + path() + ":36" + without);
+    EXPECT_FALSE(scan("Serial: 1001\n" + table(1)).scan.valid);
 
-    EXPECT_FALSE(scan("Serial: 1001\n" + table(1)).scan.matched);
-    EXPECT_FALSE(scan(identity("410-3105-1", 1002) + table(1)).scan.matched);
+    Scanned other = scan(identity("410-3105-1", 1002) + table(1));
+    EXPECT_TRUE(other.scan.valid);
+    EXPECT_FALSE(other.scan.matched);
     EXPECT_FALSE(scan(identity("420-0105-1", 1001) + table(1)).scan.matched);
 }
 
@@ -178,31 +181,33 @@ TEST(TranscriptNumbers, ThirtyTwoBitValuesReadAndNothingBeyond) {
     // A value that wrapped around would be written as another number.
     for (const char* value : {"2147483648.", "-2147483649.", "99999999999999999999.", "+5.", "-.",
                               "5", "5.x", "0x10."}) {
-        Scanned refused = scan(tableWithFirstValue(value));
+        Scanned refused = scan(identity("410-3105-1", 1001) + tableWithFirstValue(value));
         EXPECT_FALSE(refused.scan.valid) << value;
-        EXPECT_EQ(refused.errors, path() + ":2: the data value does not parse.\n") << value;
+        EXPECT_EQ(refused.errors, path() + ":6: the data value does not parse.\n") << value;
     }
 }
 
 TEST(TranscriptFaults, EveryMalformedTableIsReportedWithItsLine) {
     std::string swapped = table(1);
     swapped.replace(swapped.find("address = 27"), 12, "address = 28");
-    Scanned faults = scan(swapped + "Serial: 10o1\n" + table(1).substr(0, 67));
+    std::string camera = identity("410-3105-1", 1001);
+    Scanned faults = scan(camera + swapped + "Serial: 10o1\n" + camera + table(1).substr(0, 67));
     EXPECT_FALSE(faults.scan.valid);
-    EXPECT_EQ(faults.errors, path() + ":3: address 28 out of order: address 27 expected here.\n" +
-                                 path() + ":16: the serial number does not parse.\n" + path() +
-                                 ":17: table cut short: the file ends before address 28.\n");
+    EXPECT_EQ(faults.errors, path() + ":7: address 28 out of order: address 27 expected here.\n" +
+                                 path() + ":20: the serial number does not parse.\n" + path() +
+                                 ":25: table cut short: the file ends before address 28.\n");
 
-    Scanned interrupted = scan(table(1).substr(0, 67) + "------------------------\n");
+    Scanned interrupted = scan(camera + table(1).substr(0, 67) + "------------------------\n");
     EXPECT_EQ(interrupted.errors,
-              path() + ":4: table cut short: the row for address 28 expected here.\n");
+              path() + ":8: table cut short: the row for address 28 expected here.\n");
 }
 
 TEST(TranscriptFaults, LongLineCountsAsOneLineAndIsNoRow) {
     std::string longRow = "\taddress = 26, data = 1." + std::string(300, ' ') + "x\n";
-    std::string text = std::string(1000, '*') + "\nRegister values:\n" + longRow;
+    std::string text = std::string(1000, '*') + "\n" + identity("410-3105-1", 1001) +
+                       "Register values:\n" + longRow;
     Scanned refused = scan(text);
-    EXPECT_EQ(refused.errors, path() + ":3: the data value does not parse.\n");
+    EXPECT_EQ(refused.errors, path() + ":7: the data value does not parse.\n");
 }
 
 TEST(TranscriptLineEnds, LoneCrEndsALineAsLfAndCrLfDo) {
@@ -218,11 +223,13 @@ TEST(TranscriptLineEnds, LoneCrEndsALineAsLfAndCrLfDo) {
     EXPECT_EQ(found.scan.match[13].value, 14);
 
     // Each line end counts once, also where the line fills the buffer or
-    // overflows it: a full line, a CR LF, a CR CR LF, an empty line.
-    Scanned counted = scan(std::string(255, '*') + "\r" + std::string(254, '*') + "\r\n-\r\r\n\r" +
-                           table(1).substr(0, 67) + "------------------------\r");
+    // overflows it: a full line, a CR LF, a CR CR LF, and a CR right after an
+    // LF, which is that line end's (LF CR), not an empty line.
+    Scanned counted =
+        scan(std::string(255, '*') + "\r" + std::string(254, '*') + "\r\n-\r\r\n\r" +
+             identity("410-3105-1", 1001) + table(1).substr(0, 67) + "------------------------\r");
     EXPECT_EQ(counted.errors,
-              path() + ":8: table cut short: the row for address 28 expected here.\n");
+              path() + ":11: table cut short: the row for address 28 expected here.\n");
 }
 
 TEST(TranscriptFaults, FileWithoutTablesIsRefused) {
@@ -279,4 +286,85 @@ TEST(TranscriptFile, AChangeBetweenTwoReadingsIsRefused) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               name + ": the file changed while q713-restore ran; run it again.\n");
     closeTranscript(&transcript);
+}
+
+// A later table of the camera whose heading or identity no longer reads as
+// the update printed it must refuse the file: skipped, it would let the older
+// table pass for the last.
+TEST(TranscriptDamage, EveryAlmostLineOfALaterTableRefusesTheFile) {
+    std::string older = identity("410-3105-1", 1001) + table(1);   // lines 1-19
+    std::string newer = identity("410-3105-1", 1001) + table(50);  // lines 20-38
+    std::string advice = ": save the console text again, or correct this line.\n";
+    std::string heading = " looks like a table heading but is not one";
+    std::string pon = " looks like a PON line but is not one";
+    struct Damage {
+        const char* what;
+        std::string from;
+        std::string to;
+        std::string error;
+    };
+    const Damage damages[] = {
+        {"a stray byte", "Register values:", "xRegister values:", ":24:" + heading},
+        {"a byte order mark", "Register values:", "\xEF\xBB\xBFRegister values:", ":24:" + heading},
+        {"text past the buffer", "Register values:", "Register values:" + std::string(300, 'x'),
+         ":24:" + heading},
+        {"the heading past the buffer",
+         "Register values:", std::string(300, 'x') + "Register values:", ":24:" + heading},
+        {"a stray byte in the PON line", "PON: ", "yPON: ", ":20:" + pon},
+        {"a PON past the buffer", "PON: 410-3105-1", "PON: 410-3105-1" + std::string(300, '1'),
+         ":20:" + pon},
+        {"a PON the tool never prints", "PON: 410-3105-1", "PON: 410-3105-1x", ":20:" + pon},
+        {"a stray byte in the Serial line",
+         "Serial: ", "ySerial: ", ":21: looks like a Serial line but is not one"},
+        {"no heading", "Register values:\n", "",
+         ":24: looks like a table row, but no table heading is above it"},
+    };
+    for (const Damage& damage : damages) {
+        std::string later = newer;
+        later.replace(later.find(damage.from), damage.from.size(), damage.to);
+        Scanned refused = scan(older + later);
+        EXPECT_FALSE(refused.scan.valid) << damage.what;
+        EXPECT_EQ(refused.errors, path() + damage.error + advice) << damage.what;
+    }
+    // Padded with blanks instead, however many, the later table is read.
+    std::string padded = newer;
+    padded.replace(padded.find("Register values:") + 16, 0, std::string(300, ' '));
+    Scanned read = scan(older + padded);
+    EXPECT_TRUE(read.scan.valid) << read.errors;
+    EXPECT_EQ(read.scan.matchLine, 24);
+}
+
+TEST(TranscriptDamage, AnUpdateRunWhoseTableIsMissingRefusesTheFile) {
+    std::string camera = identity("410-3105-1", 1001);
+    std::string search = "------------------------\nLooking for sequence distance offsets...\n";
+    Scanned refused = scan(camera + table(1) + camera + search + camera + table(1));
+    EXPECT_EQ(refused.errors, path() +
+                                  ":25: no table after this line, where the update printed one: "
+                                  "save the console text again, or correct this line.\n");
+    EXPECT_FALSE(scan(camera + table(1) + camera + search).scan.valid);
+    // A capture that ended without its table says so; a run killed there is
+    // followed by the banner of the next.
+    for (const char* ending :
+         {"The calibration could not be read completely: the camera was not changed. Reconnect it "
+          "and run q713-update again.\n",
+          "******************************************************\n"}) {
+        Scanned read = scan(camera + table(1) + camera + search + ending + camera + table(1));
+        EXPECT_TRUE(read.scan.valid) << ending << read.errors;
+    }
+}
+
+TEST(TranscriptLineEnds, LfCrAndBlanksPastTheBufferReadAsTheLinesTheyEnd) {
+    std::string text = identity("410-3105-1", 1001) + table(1);
+    std::string lfCr;
+    std::string padded;
+    for (char c : text) {
+        lfCr += c == '\n' ? std::string("\n\r") : std::string(1, c);
+        padded += c == '\n' ? std::string(300, ' ') + "\t \r\n" : std::string(1, c);
+    }
+    for (const std::string& saved : {lfCr, padded, std::string(400, ' ') + text}) {
+        Scanned found = scan(saved);
+        EXPECT_TRUE(found.scan.valid) << found.errors;
+        EXPECT_EQ(found.scan.matchLine, 5);
+        EXPECT_EQ(found.scan.match[13].value, 14);
+    }
 }

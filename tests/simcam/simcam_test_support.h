@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -38,8 +39,11 @@ class SimcamTest : public ::testing::Test {
 protected:
     void SetUp() override {
         const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        // The process id keeps two suites run at once (two builds, two
+        // checkouts) out of each other's folders.
         folder_ = std::filesystem::temp_directory_path() /
-                  (std::string("simcam-") + test->test_suite_name() + "-" + test->name());
+                  (std::string("simcam-") + std::to_string(getpid()) + "-" +
+                   test->test_suite_name() + "-" + test->name());
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_);
         previous_ = std::filesystem::current_path();

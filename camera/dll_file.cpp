@@ -177,3 +177,17 @@ bool insideFolder(const wchar_t* path, const wchar_t* folder) {
     }
     return path[length] == L'\\';
 }
+
+bool loadBlockedBySecurity(uint32_t error) {
+    // Older MinGW headers lack the names: access denied, virus infected,
+    // virus deleted, an invalid image hash (an unsigned DLL under Smart App
+    // Control or a code integrity policy), disabled by policy, system
+    // integrity policy.
+    constexpr uint32_t BLOCKING_ERRORS[] = {5, 225, 226, 577, 1260, 4551};
+    for (uint32_t blocking : BLOCKING_ERRORS) {
+        if (error == blocking) {
+            return true;
+        }
+    }
+    return false;
+}

@@ -51,6 +51,11 @@ bool importedDll(const DllFile& dll, int index, char (&name)[IMPORT_NAME_SIZE]);
 /// name, into out of outSize bytes (cut there).
 void withoutInserts(const char* text, const char* name, char* out, int outSize);
 
+/// True when Windows' error number for a failed load says that a policy or
+/// security software blocked the DLL (access denied, a virus found or
+/// removed, application control, an image hash or signature refused).
+bool loadBlockedBySecurity(uint32_t error);
+
 /// True when path lies in folder or below it, letter case aside.
 bool insideFolder(const wchar_t* path, const wchar_t* folder);
 

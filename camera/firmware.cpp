@@ -1,6 +1,7 @@
 // Firmware loading through the camera library, with its progress on the console.
 #include "camera/firmware.h"
 
+#include "camera/progress.h"
 #include "console/console.h"
 #include "console/interrupt.h"
 
@@ -11,21 +12,29 @@ namespace {
 constexpr int32_t FILE_NOT_FOUND = -1;
 }
 
-bool loadFirmware(KvxHandle handle, const char* fileName) {
+bool loadFirmware(KvxHandle handle, const char* fileName, const char* lookedIn) {
     // A load cut in half could leave the camera without a working firmware;
     // and none begins once the run is to stop (the caller tells that).
     if (!startHeldStep()) {
         return false;
     }
     say("Loading firmware \"%s\" ...\n", fileName);
+    startProgressWriter();
     int32_t status =
         KVXfirmwareUpdate(handle, reinterpret_cast<const uint8_t*>(fileName), printProgress);
+    // Every progress line stands before the load's last line, and is on the
+    // console before an interrupt can end the run.
+    stopProgressWriter();
     endHeldStep();
     if (status != 0) {
         say("ERROR %d\n", status);
         if (status == FILE_NOT_FOUND) {
             // The parenthesis opens the next line, where the caller's prompt follows.
-            say("(File not found.\n)");
+            if (lookedIn != nullptr) {
+                say("(File not found in %s.\n)", lookedIn);
+            } else {
+                say("(File not found.\n)");
+            }
         }
         return false;
     }
@@ -34,6 +43,6 @@ bool loadFirmware(KvxHandle handle, const char* fileName) {
 }
 
 int32_t printProgress(int32_t status, uint8_t percentage) {
-    say("status %d, percentage %d\n", status, percentage);
+    reportProgress({status, percentage});
     return 0;
 }

@@ -138,22 +138,16 @@ void sayLoadFailed(uint32_t error) {
 
 namespace {
 
-// Older MinGW headers lack these two.
-constexpr DWORD VIRUS_INFECTED = 225;
-constexpr DWORD SYSTEM_INTEGRITY_POLICY_VIOLATION = 4551;
-
 // What Windows said, where its number alone tells what to do.
 void sayByError(DWORD error) {
+    if (loadBlockedBySecurity(error)) {
+        // Antivirus and the company's application control answer so.
+        say("Windows or security software blocked KvxQ713.dll (error %lu): %s\n"
+            "Ask the IT department to allow KvxQ713.dll and this tool in this folder.\n",
+            error, errorText(error));
+        return;
+    }
     switch (error) {
-        case ERROR_ACCESS_DENIED:
-        case VIRUS_INFECTED:
-        case ERROR_ACCESS_DISABLED_BY_POLICY:
-        case SYSTEM_INTEGRITY_POLICY_VIOLATION:
-            // Antivirus and the company's application control answer so.
-            say("Windows or security software blocked KvxQ713.dll (error %lu): %s\n"
-                "Ask the IT department to allow KvxQ713.dll and this tool in this folder.\n",
-                error, errorText(error));
-            break;
         case ERROR_DLL_INIT_FAILED:
             say("KvxQ713.dll could not start (error 1114): its driver or the maker's device "
                 "software may be missing.\n"

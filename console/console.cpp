@@ -18,21 +18,78 @@ bool endingAnswered = false;
 // "Stopped at the user's request." is on the console.
 bool stopTold = false;
 
+// In a console window of the tool's own the answers come from the console's
+// keys, a line at a time (os.h: readConsoleLine), so that Ctrl-C there is a
+// key that stops the run instead of ending the read and closing the window.
+bool readingKeys = false;
+// The keys' line, up to its Return, and the next of its characters.
+char keyLine[256];
+int keyLength = 0;
+int keyNext = 0;
+
+// The next character of the answer; EOF at the end of input, and at Ctrl-C
+// typed as a key, which then asks the run to stop.
+int nextCharacter() {
+    if (keyNext < keyLength) {
+        return static_cast<unsigned char>(keyLine[keyNext++]);
+    }
+    if (readingKeys) {
+        keyNext = 0;
+        keyLength = 0;
+        switch (readConsoleLine(keyLine, sizeof keyLine, &keyLength)) {
+            case ConsoleRead::Line:
+                return static_cast<unsigned char>(keyLine[keyNext++]);
+            case ConsoleRead::Interrupt:
+                interruptByKey();
+                return EOF;
+            case ConsoleRead::Ended:
+                return EOF;
+            case ConsoleRead::NoConsole:
+                readingKeys = false;
+                break;
+        }
+    }
+    return std::getchar();
+}
+
 void discardRestOfLine(int c) {
     while (c != '\n' && c != EOF) {
-        c = std::getchar();
+        c = nextCharacter();
+    }
+}
+
+// Forgets the keys typed before now, from the console and from keyLine.
+void discardKeys() {
+    discardTypedAhead();
+    keyLength = 0;
+    keyNext = 0;
+}
+
+// The window's last wait: only a line closes it, Ctrl-C there is a key and the
+// table stays on the screen.
+void waitForClosingLine() {
+    discardKeys();
+    ConsoleRead read = ConsoleRead::Interrupt;
+    while (read == ConsoleRead::Interrupt) {
+        read = readConsoleLine(keyLine, sizeof keyLine, &keyLength);
+    }
+    keyLength = 0;
+    if (read == ConsoleRead::NoConsole) {
+        std::clearerr(stdin);  // a read an interrupt cut short
+        std::getchar();
     }
 }
 
 // One character typed after the prompt; EOF also when an interrupt is waiting
 // to end the run, as nothing may be answered then.
 int readAnswer() {
-    discardTypedAhead();
+    discardKeys();
     if (stopRequested()) {
         say("\n");  // the prompt's line, which no return ended
         return EOF;
     }
-    int c = std::getchar();
+    readingKeys = ownsConsoleWindow();
+    int c = nextCharacter();
     if (stopRequested()) {
         // The line the interrupt ended (InterruptAction::EndRead), whatever it held.
         discardRestOfLine(c);
@@ -117,7 +174,7 @@ bool readYes() {
     // Room for "yes" and a CR; a longer line is no answer of these.
     char line[4] = {};
     size_t length = 0;
-    for (int c = readAnswer(); c != '\n' && c != EOF; c = std::getchar()) {
+    for (int c = readAnswer(); c != '\n' && c != EOF; c = nextCharacter()) {
         if (length < sizeof line) {
             line[length] = static_cast<char>(c);
         }
@@ -141,9 +198,7 @@ int closeConsole(int status, bool userQuit) {
     if (windowWaitsToClose(userQuit, endingAnswered)) {
         // The window closes with the tool and takes its text, the table too.
         say("Hit <return> to close this window.\n");
-        discardTypedAhead();
-        std::clearerr(stdin);  // a read the interrupt cut short
-        std::getchar();
+        waitForClosingLine();
     }
     return status;
 }

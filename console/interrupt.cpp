@@ -90,6 +90,10 @@ void endHeldStep() {
     interrupts.fetch_and(~HOLDING);
 }
 
+void interruptByKey() {
+    takeInterrupt(&interrupts, InterruptKind::Key, true);
+}
+
 bool stopRequested() {
     return (interrupts.load() & STOP_REQUESTED) != 0;
 }

@@ -52,7 +52,8 @@ void prepareInterrupts();
 
 /// Starts a held step (a change of the camera): interrupts only remembered
 /// and blocked on this thread, and the console window guarded (quick-edit
-/// off, its Close greyed, the system kept awake: console/window.h). False,
+/// off, its Close greyed, log-off and shutdown refused, the system kept
+/// awake: console/window.h). False,
 /// nothing held, when a stop is already requested: the change must not begin.
 /// REQUIRES: no held step under way.
 bool startHeldStep();
@@ -60,6 +61,10 @@ bool startHeldStep();
 /// Ends a held step: interrupts end the tool at once again and the window is
 /// as it was; a stop requested meanwhile stays requested.
 void endHeldStep();
+
+/// A Ctrl-C or Ctrl-Break read as a key at a prompt in a window of the tool's
+/// own: the run is asked to stop, as the handler asks it there.
+void interruptByKey();
 
 /// True when an interrupt asked the run to stop: one held back during a held
 /// step, or, in a console window of the tool's own, one at any time (there the

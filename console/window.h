@@ -4,6 +4,8 @@
 #ifndef CONSOLE_WINDOW_H
 #define CONSOLE_WINDOW_H
 
+#include <cstdint>
+
 /// Lines of a console's screen buffer that hold a whole update run.
 constexpr int BUFFER_LINES = 9999;
 
@@ -11,8 +13,20 @@ constexpr int BUFFER_LINES = 9999;
 /// its width; never lowers it. Call once at start-up.
 void prepareConsoleWindow();
 
+/// The console input mode that puts back saved, a mode read before a held
+/// step: saved itself when it holds the extended flags; without them the
+/// console reported neither quick-edit nor insert mode, and a mode set
+/// without them keeps both off, so both go back on as a console's defaults
+/// have them, with the extended flags.
+uint32_t restoredInputMode(uint32_t saved);
+
+/// The console input mode during a held step: restoredInputMode(saved)
+/// with quick-edit off.
+uint32_t heldInputMode(uint32_t saved);
+
 /// For a held step: quick-edit off (a selection would block every write),
-/// the window's Close greyed out and the system kept awake.
+/// the window's Close greyed out, log-off and shutdown refused and the
+/// system kept awake.
 void guardConsoleWindow();
 
 /// Puts back what guardConsoleWindow changed; nothing when nothing is guarded.

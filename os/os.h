@@ -42,11 +42,27 @@ void installInterruptHandler(InterruptAction (*decide)(InterruptKind), bool (*he
 /// system call inside the camera library is cut short; nothing on Windows.
 void blockInterrupts(bool blocked);
 
-// ---- Typed-ahead input
+// ---- Typed-ahead input and the console's keys
 
 /// Discards the keys typed before now when standard input is a terminal or
 /// console; input from a pipe or a file is left alone.
 void discardTypedAhead();
+
+/// How readConsoleLine ended.
+enum class ConsoleRead { Line, Interrupt, NoConsole, Ended };
+
+/// Reads the keys typed into the console up to Return, with processed input
+/// off so that Ctrl-C arrives as a key and cannot end the read: Line, the
+/// characters (in the console's input code page) and a newline in line, of
+/// lineSize bytes, their count in *length, echoed as the console echoes a
+/// line; Interrupt at Ctrl-C or Ctrl-Break, or once wakeConsoleRead was
+/// called; NoConsole when standard input is no console (always on POSIX);
+/// Ended when the console cannot be read.
+ConsoleRead readConsoleLine(char* line, int lineSize, int* length);
+
+/// Ends the readConsoleLine under way, or else the next one, with Interrupt;
+/// for the interrupt handler.
+void wakeConsoleRead();
 
 // ---- The console's modes and window (none of it exists outside Windows)
 
@@ -56,10 +72,11 @@ struct ScreenBuffer {
     int height;
 };
 
-/// The console input's mode bits; false when standard input is no console.
+/// The mode bits of the console's input (CONIN$, also when standard input
+/// is redirected); false when the tool has no console.
 bool readInputMode(uint32_t* mode);
 
-/// Sets the console input's mode bits.
+/// Sets the mode bits of the console's input (CONIN$).
 void writeInputMode(uint32_t mode);
 
 /// Greys out (false) or gives back (true) the Close of the console window's
@@ -75,6 +92,13 @@ bool readScreenBuffer(ScreenBuffer* buffer);
 /// Resizes standard output's screen buffer.
 void resizeScreenBuffer(ScreenBuffer buffer);
 
+// ---- Log-off, restart and shutdown
+
+/// With a reason, refuses the session's end (log-off, restart, shutdown),
+/// Windows showing reason to the user; null lets it go on again. Nothing on
+/// POSIX, where the session's end comes as a signal.
+void refuseSessionEnd(const char* reason);
+
 // ---- Power
 
 /// Asks the system to stay awake (true), or lets it sleep again (false).
@@ -86,9 +110,13 @@ void keepSystemAwake(bool awake);
 /// A character of a file name as Windows passes it: UTF-16, so that a name
 /// may hold any character.
 using PathText = wchar_t;
+/// What stands between a folder and a name in it.
+constexpr PathText PATH_SEPARATOR = L'\\';
 #else
 /// A character of a file name as the system passes it.
 using PathText = char;
+/// What stands between a folder and a name in it.
+constexpr PathText PATH_SEPARATOR = '/';
 #endif
 
 /// The longest path Windows knows, in UTF-16 units.
@@ -103,6 +131,39 @@ void shownText(const PathText* text, int units, char* out, int outSize);
 /// characters) and its length in *length; 0, or the system's error number
 /// when it cannot be had or does not fit.
 uint32_t exeFolder(PathText* folder, int units, int* length);
+
+/// The working folder, as exeFolder gives the exe's.
+uint32_t workingFolder(PathText* folder, int units, int* length);
+
+/// True when the two folders, as exeFolder gives them, are one (on Windows
+/// whatever the case of their letters).
+bool sameFolder(const PathText* one, const PathText* other);
+
+/// Copies path into out, of outSize bytes, as the camera library takes a file
+/// name (on Windows in the ANSI code page); false when a character cannot be
+/// said there or it does not fit.
+bool libraryFileName(const PathText* path, char* out, int outSize);
+
+// ---- The progress writer's thread (camera/progress.h)
+
+/// Starts the one background thread, running work; false when it cannot start.
+bool startWorker(void (*work)());
+
+/// Waits until the background thread has ended.
+void joinWorker();
+
+/// Takes the lock the background thread shares with the others.
+void lockShared();
+
+/// Gives the shared lock back.
+void unlockShared();
+
+/// Gives the shared lock back until wakeShared, then takes it again; it may
+/// also return without a wake, so callers check what they wait for.
+void waitShared();
+
+/// Wakes every thread waiting in waitShared.
+void wakeShared();
 
 // ---- Functions of a library loaded by hand
 

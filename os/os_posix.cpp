@@ -3,6 +3,7 @@
 #include "os/os.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,6 +13,17 @@
 #include <cstring>
 
 namespace {
+
+// The background thread and what it shares (os.h: the progress writer's thread).
+pthread_mutex_t sharedLock = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t sharedCondition = PTHREAD_COND_INITIALIZER;
+pthread_t worker;
+void (*workerWork)() = nullptr;
+
+void* runWorker(void* /*unused*/) {
+    workerWork();
+    return nullptr;
+}
 
 constexpr int INTERRUPTS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
@@ -96,6 +108,14 @@ void discardTypedAhead() {
     }
 }
 
+ConsoleRead readConsoleLine(char* /*line*/, int /*lineSize*/, int* /*length*/) {
+    return ConsoleRead::NoConsole;
+}
+
+void wakeConsoleRead() {}
+
+void refuseSessionEnd(const char* /*reason*/) {}
+
 bool readInputMode(uint32_t* /*mode*/) {
     return false;
 }
@@ -142,6 +162,52 @@ uint32_t exeFolder(PathText* folder, int units, int* length) {
     *length = got > 1 ? static_cast<int>(got - 1) : static_cast<int>(got);
     folder[*length] = '\0';
     return 0;
+}
+
+uint32_t workingFolder(PathText* folder, int units, int* length) {
+    if (getcwd(folder, static_cast<size_t>(units)) == nullptr) {
+        return static_cast<uint32_t>(errno);
+    }
+    *length = static_cast<int>(std::strlen(folder));
+    return 0;
+}
+
+bool sameFolder(const PathText* one, const PathText* other) {
+    return std::strcmp(one, other) == 0;
+}
+
+bool libraryFileName(const PathText* path, char* out, int outSize) {
+    size_t length = std::strlen(path);
+    if (length >= static_cast<size_t>(outSize)) {
+        return false;
+    }
+    std::memcpy(out, path, length + 1);
+    return true;
+}
+
+bool startWorker(void (*work)()) {
+    workerWork = work;
+    return pthread_create(&worker, nullptr, runWorker, nullptr) == 0;
+}
+
+void joinWorker() {
+    pthread_join(worker, nullptr);
+}
+
+void lockShared() {
+    pthread_mutex_lock(&sharedLock);
+}
+
+void unlockShared() {
+    pthread_mutex_unlock(&sharedLock);
+}
+
+void waitShared() {
+    pthread_cond_wait(&sharedCondition, &sharedLock);
+}
+
+void wakeShared() {
+    pthread_cond_broadcast(&sharedCondition);
 }
 
 bool factsOfPath(const PathText* path, FileFacts* facts) {

@@ -10,23 +10,73 @@
 
 namespace {
 
+// The background thread and what it shares (os.h: the progress writer's
+// thread): Windows' own, from kernel32 alone.
+SRWLOCK sharedLock = SRWLOCK_INIT;
+CONDITION_VARIABLE sharedCondition = CONDITION_VARIABLE_INIT;
+HANDLE worker = nullptr;
+void (*workerWork)() = nullptr;
+
+DWORD WINAPI runWorker(LPVOID /*unused*/) {
+    workerWork();
+    return 0;
+}
+
 // Set once at start-up, before the handler is installed.
 InterruptAction (*decideInterrupt)(InterruptKind) = nullptr;
 bool (*heldStep)() = nullptr;
 
-// A prompt waiting for its line gets a return: a cancelled console read would
-// leave the console unable to read another line on some systems.
-void typeReturn() {
-    INPUT_RECORD enter[2] = {};
-    for (int i = 0; i < 2; ++i) {
-        enter[i].EventType = KEY_EVENT;
-        enter[i].Event.KeyEvent.bKeyDown = i == 0;
-        enter[i].Event.KeyEvent.wRepeatCount = 1;
-        enter[i].Event.KeyEvent.wVirtualKeyCode = VK_RETURN;
-        enter[i].Event.KeyEvent.uChar.UnicodeChar = L'\r';
-    }
+// Set by the handler to end readConsoleLine's wait (auto-reset); made before
+// the handler is installed.
+HANDLE readWake = nullptr;
+
+// The longest line readConsoleLine keeps; what is typed beyond is not taken.
+constexpr int KEY_LINE_UNITS = 256;
+
+// Shows text on the console as its own line editing echoes a key.
+void echo(HANDLE output, const wchar_t* text, DWORD units) {
     DWORD written = 0;
-    WriteConsoleInputW(GetStdHandle(STD_INPUT_HANDLE), enter, 2, &written);
+    if (output != INVALID_HANDLE_VALUE) {
+        WriteConsoleW(output, text, units, &written, nullptr);
+    }
+}
+
+// Reads key records until Return, Ctrl-C or Ctrl-Break, or the wake;
+// the line in typed, its units in *units.
+ConsoleRead readKeys(HANDLE input, HANDLE output, wchar_t* typed, int* units) {
+    HANDLE waits[2] = {input, readWake};
+    for (;;) {
+        DWORD woke = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        if (woke == WAIT_OBJECT_0 + 1) {
+            return ConsoleRead::Interrupt;
+        }
+        INPUT_RECORD record{};
+        DWORD got = 0;
+        if (woke != WAIT_OBJECT_0 || ReadConsoleInputW(input, &record, 1, &got) == 0) {
+            return ConsoleRead::Ended;
+        }
+        const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+        if (got == 0 || record.EventType != KEY_EVENT || !key.bKeyDown) {
+            continue;  // a key let go, the mouse, focus, a resized window
+        }
+        wchar_t c = key.uChar.UnicodeChar;
+        if (c == 3 || key.wVirtualKeyCode == VK_CANCEL) {
+            return ConsoleRead::Interrupt;
+        }
+        if (c == L'\r' || key.wVirtualKeyCode == VK_RETURN) {
+            echo(output, L"\r\n", 2);
+            return ConsoleRead::Line;
+        }
+        for (int repeat = 0; repeat < key.wRepeatCount; ++repeat) {
+            if (c == L'\b' && *units > 0) {
+                --*units;
+                echo(output, L"\b \b", 3);
+            } else if (c >= L' ' && *units < KEY_LINE_UNITS) {
+                typed[(*units)++] = c;
+                echo(output, &c, 1);
+            }
+        }
+    }
 }
 
 // Runs on a thread the console starts for each event.
@@ -39,7 +89,9 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
         ExitProcess(CONTROL_C_EXIT);
     }
     if (action == InterruptAction::EndRead) {
-        typeReturn();
+        // The prompt's own read sees Ctrl-C as a key; Ctrl-Break, the one
+        // key the console always takes as an interrupt, wakes it here.
+        wakeConsoleRead();
         return TRUE;
     }
     // Windows ends the process soon after this returns for a closed window,
@@ -50,12 +102,118 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     return TRUE;
 }
 
+// The console's own input, whatever standard input was redirected to: its
+// window's quick-edit is there too.
+HANDLE openConsoleInput() {
+    return CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
 // From user32, loaded by hand: the exes import nothing beyond kernel32 and
 // the C runtime. A known DLL, so always the system's own copy.
 AnyFunction user32Function(const char* name) {
     HMODULE user32 = LoadLibraryW(L"user32.dll");
     return reinterpret_cast<AnyFunction>(user32 != nullptr ? GetProcAddress(user32, name)
                                                            : nullptr);
+}
+
+// The session's guard: a hidden top-level window (a message-only one gets no
+// WM_QUERYENDSESSION) on a thread of its own, from user32 loaded by hand. A
+// process that loaded user32 no longer gets log-off and shutdown through its
+// console control handler; Windows asks its windows instead.
+using WindowProcedure = LRESULT(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
+WindowProcedure defaultProcedure = nullptr;
+// Read by the guard's thread, set by the thread that holds a step (1: refused).
+LONG volatile sessionEndRefused = 0;
+
+bool refusing() {
+    return InterlockedCompareExchange(&sessionEndRefused, 0, 0) != 0;
+}
+HWND guardWindow = nullptr;
+HANDLE guardReady = nullptr;
+// The reason Windows shows while the session's end is refused.
+wchar_t refusalReason[256];
+// Sent to the guard's window: wParam 1 shows the reason, 0 takes it away.
+constexpr UINT SHOW_REASON = WM_APP + 1;
+
+// Set by the guard's thread before its window exists.
+BOOL(WINAPI* createReason)(HWND, LPCWSTR) = nullptr;
+BOOL(WINAPI* destroyReason)(HWND) = nullptr;
+
+LRESULT CALLBACK onGuardMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_QUERYENDSESSION:
+            return refusing() ? FALSE : TRUE;
+        case WM_ENDSESSION:
+            // Ending all the same (a forced shutdown): the step gets what
+            // time Windows allows before it ends the process.
+            while (wParam != FALSE && refusing() && heldStep()) {
+                Sleep(50);
+            }
+            return 0;
+        case SHOW_REASON:
+            // Only the window's own thread may set or take away its reason.
+            if (wParam != 0 && createReason != nullptr) {
+                createReason(window, refusalReason);
+            } else if (wParam == 0 && destroyReason != nullptr) {
+                destroyReason(window);
+            }
+            return 0;
+        default:
+            return defaultProcedure(window, message, wParam, lParam);
+    }
+}
+
+DWORD WINAPI runSessionGuard(LPVOID /*unused*/) {
+    auto registerClass =
+        reinterpret_cast<ATOM(WINAPI*)(const WNDCLASSW*)>(user32Function("RegisterClassW"));
+    auto createWindow = reinterpret_cast<HWND(WINAPI*)(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int,
+                                                       int, int, HWND, HMENU, HINSTANCE, LPVOID)>(
+        user32Function("CreateWindowExW"));
+    auto getMessage =
+        reinterpret_cast<BOOL(WINAPI*)(LPMSG, HWND, UINT, UINT)>(user32Function("GetMessageW"));
+    auto dispatchMessage =
+        reinterpret_cast<LRESULT(WINAPI*)(const MSG*)>(user32Function("DispatchMessageW"));
+    defaultProcedure = reinterpret_cast<WindowProcedure>(user32Function("DefWindowProcW"));
+    createReason =
+        reinterpret_cast<BOOL(WINAPI*)(HWND, LPCWSTR)>(user32Function("ShutdownBlockReasonCreate"));
+    destroyReason =
+        reinterpret_cast<BOOL(WINAPI*)(HWND)>(user32Function("ShutdownBlockReasonDestroy"));
+    if (registerClass == nullptr || createWindow == nullptr || getMessage == nullptr ||
+        dispatchMessage == nullptr || defaultProcedure == nullptr) {
+        SetEvent(guardReady);
+        return 0;
+    }
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = onGuardMessage;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"q713 session guard";
+    registerClass(&windowClass);
+    // Never shown: no WS_VISIBLE.
+    HWND window = createWindow(0, windowClass.lpszClassName, L"q713", WS_OVERLAPPED, 0, 0, 0, 0,
+                               nullptr, nullptr, windowClass.hInstance, nullptr);
+    guardWindow = window;
+    SetEvent(guardReady);
+    MSG message{};
+    while (window != nullptr && getMessage(&message, nullptr, 0, 0) > 0) {
+        dispatchMessage(&message);
+    }
+    return 0;
+}
+
+// Starts the guard's thread once and waits until its window is there.
+void startSessionGuard() {
+    static bool started = false;
+    if (started) {
+        return;
+    }
+    started = true;
+    guardReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, runSessionGuard, nullptr, 0, nullptr);
+    if (thread != nullptr && guardReady != nullptr) {
+        WaitForSingleObject(guardReady, INFINITE);
+        CloseHandle(thread);
+    }
 }
 
 // The facts of st when status, that of the call that filled it, is success.
@@ -102,6 +260,10 @@ bool openClosedStandardStreams() {
 void installInterruptHandler(InterruptAction (*decide)(InterruptKind), bool (*held)()) {
     decideInterrupt = decide;
     heldStep = held;
+    if (readWake == nullptr) {
+        readWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    }
+    ResetEvent(readWake);
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
@@ -115,17 +277,59 @@ void discardTypedAhead() {
     }
 }
 
+ConsoleRead readConsoleLine(char* line, int lineSize, int* length) {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(input, &mode) == 0) {
+        return ConsoleRead::NoConsole;
+    }
+    if (readWake == nullptr) {
+        return ConsoleRead::Ended;
+    }
+    // Ctrl-C comes as a key (character 3) instead of ending the read.
+    SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_PROCESSED_INPUT));
+    HANDLE output =
+        CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    static wchar_t typed[KEY_LINE_UNITS];
+    int units = 0;
+    ConsoleRead read = readKeys(input, output, typed, &units);
+    SetConsoleMode(input, mode);
+    if (output != INVALID_HANDLE_VALUE) {
+        CloseHandle(output);
+    }
+    if (read == ConsoleRead::Line) {
+        int bytes = units > 0 ? WideCharToMultiByte(GetConsoleCP(), 0, typed, units, line,
+                                                    lineSize - 1, nullptr, nullptr)
+                              : 0;
+        bytes = bytes > 0 ? bytes : 0;
+        line[bytes] = '\n';
+        *length = bytes + 1;
+    }
+    return read;
+}
+
+void wakeConsoleRead() {
+    SetEvent(readWake);
+}
+
 bool readInputMode(uint32_t* mode) {
+    HANDLE input = openConsoleInput();
     DWORD bits = 0;
-    if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &bits) == 0) {
-        return false;
+    bool read = input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &bits) != 0;
+    if (input != INVALID_HANDLE_VALUE) {
+        CloseHandle(input);
     }
     *mode = bits;
-    return true;
+    return read;
 }
 
 void writeInputMode(uint32_t mode) {
-    SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), mode);
+    HANDLE input = openConsoleInput();
+    if (input != INVALID_HANDLE_VALUE) {
+        SetConsoleMode(input, mode);
+        CloseHandle(input);
+    }
 }
 
 bool enableWindowClose(bool enabled) {
@@ -163,6 +367,20 @@ void resizeScreenBuffer(ScreenBuffer buffer) {
         {static_cast<SHORT>(buffer.width), static_cast<SHORT>(buffer.height)});
 }
 
+void refuseSessionEnd(const char* reason) {
+    if (reason != nullptr) {
+        startSessionGuard();
+        MultiByteToWideChar(CP_ACP, 0, reason, -1, refusalReason,
+                            sizeof refusalReason / sizeof refusalReason[0]);
+    }
+    InterlockedExchange(&sessionEndRefused, reason != nullptr ? 1 : 0);
+    auto postMessage =
+        reinterpret_cast<BOOL(WINAPI*)(HWND, UINT, WPARAM, LPARAM)>(user32Function("PostMessageW"));
+    if (guardWindow != nullptr && postMessage != nullptr) {
+        postMessage(guardWindow, SHOW_REASON, reason != nullptr ? 1 : 0, 0);
+    }
+}
+
 void keepSystemAwake(bool awake) {
     SetThreadExecutionState(awake ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED : ES_CONTINUOUS);
 }
@@ -198,6 +416,59 @@ uint32_t exeFolder(PathText* folder, int units, int* length) {
     *length = static_cast<int>(got - 1);
     folder[*length] = L'\0';
     return 0;
+}
+
+uint32_t workingFolder(PathText* folder, int units, int* length) {
+    DWORD got = GetCurrentDirectoryW(static_cast<DWORD>(units), folder);
+    if (got == 0) {
+        return GetLastError();
+    }
+    if (got >= static_cast<DWORD>(units)) {
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    *length = static_cast<int>(got);
+    return 0;
+}
+
+bool sameFolder(const PathText* one, const PathText* other) {
+    return CompareStringOrdinal(one, -1, other, -1, TRUE) == CSTR_EQUAL;
+}
+
+bool libraryFileName(const PathText* path, char* out, int outSize) {
+    // The UTF-8 code page takes no question of characters it could not say.
+    BOOL lost = FALSE;
+    BOOL* lostCharacters = GetACP() == CP_UTF8 ? nullptr : &lost;
+    int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path, -1, out, outSize, nullptr,
+                                     lostCharacters);
+    return length > 0 && !lost;
+}
+
+bool startWorker(void (*work)()) {
+    workerWork = work;
+    worker = CreateThread(nullptr, 0, runWorker, nullptr, 0, nullptr);
+    return worker != nullptr;
+}
+
+void joinWorker() {
+    WaitForSingleObject(worker, INFINITE);
+    CloseHandle(worker);
+    worker = nullptr;
+}
+
+void lockShared() {
+    AcquireSRWLockExclusive(&sharedLock);
+}
+
+void unlockShared() {
+    ReleaseSRWLockExclusive(&sharedLock);
+}
+
+void waitShared() {
+    SleepConditionVariableSRW(&sharedCondition, &sharedLock, INFINITE, 0);
+}
+
+void wakeShared() {
+    WakeAllConditionVariable(&sharedCondition);
 }
 
 bool factsOfPath(const PathText* path, FileFacts* facts) {

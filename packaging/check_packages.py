@@ -477,12 +477,17 @@ def wine_env(**extra):
     return env
 
 
-def run_train(emulator, unpacked, work, args, stdin, trace):
+def run_train(emulator, unpacked, work, args, stdin, trace, double_click=False):
     """train.bat under wine's cmd, started from another folder as a double
     click or a console elsewhere would; returns (status, stdout as LF text).
-    Practice says so on standard error, and only there."""
+    Practice says so on standard error, and only there. Wine's cmd has no
+    command line of its own (cmdcmdline), so a double click's, as Explorer
+    starts a batch file, is given it through the environment."""
     env = wine_env(KVX_SIM_TRACE=trace)
     bat = os.path.relpath(os.path.join(unpacked, "train.bat"), work).replace("/", "\\")
+    if double_click:
+        whole = "Z:" + os.path.join(unpacked, "train.bat").replace("/", "\\")
+        env["cmdcmdline"] = 'C:\\windows\\system32\\cmd.exe /c ""%s" "' % whole
     done = subprocess.run(["timeout", "60"] + emulator + ["cmd", "/c", bat] + args, cwd=work,
                           env=env, input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     if done.stderr:
@@ -490,6 +495,10 @@ def run_train(emulator, unpacked, work, args, stdin, trace):
     if TRAINING_LINE not in done.stderr or TRAINING_LINE in done.stdout:
         fail("train.bat %s: the training line is not on standard error alone" % " ".join(args))
     return done.returncode, done.stdout
+
+
+# Wine's cmd asks so at a pause; Windows' says "Press any key to continue . . .".
+PAUSE = b"Press any key to continue"
 
 
 def flash_of_camera_1(trace):
@@ -522,7 +531,17 @@ def check_practice(zip_dir, version, arch, source_dir, work, restore, emulator):
     # The version resource and the banner must name the same release.
     if ("* %s Lumivor-Q713/ORB-NX Update Tool v%s *" % (COMPANY, version)).encode() not in text:
         fail("the banner does not show %s and version %s" % (COMPANY, version))
+    if PAUSE in text:
+        fail("train.bat waited for a key at its end in a console of another's")
     updated_flash = flash_of_camera_1(trace)
+    # Double-clicked, its window would close at the end: it waits for a key.
+    status, out = run_train(emulator, unpacked, stand, [], answers,
+                            os.path.join(work, "clicked-trace.txt"), double_click=True)
+    text = out.replace(b"\r\n", b"\n")
+    if status != 255 or not text.startswith(expected) or \
+            PAUSE not in text.rstrip().splitlines()[-1]:
+        fail("train.bat double-clicked: status %d, not ending in a pause:\n%s"
+             % (status, text.decode(errors="replace")))
     if not restore:
         return
 

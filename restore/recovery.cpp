@@ -13,6 +13,7 @@
 #include "camera/firmware.h"
 #include "camera/identification.h"
 #include "console/console.h"
+#include "restore/firmware_place.h"
 #include "restore/transcript.h"
 #include "session/session.h"
 
@@ -166,7 +167,11 @@ bool finishFirmware(KvxConfig* deviceConfig, KvxHandle* handle, VersionInfo* inf
     if (!confirmed("Load firmware 2.3.1 into this camera first? (y/n)", false)) {
         return false;
     }
-    LoadOutcome loaded = loadAndReboot(handle, deviceConfig, FIRMWARE_FILE, FINAL_REBOOT);
+    // Dropped onto the exe, the file leaves the working folder elsewhere.
+    FirmwarePlace place;
+    findFirmware(FIRMWARE_FILE, &place);
+    LoadOutcome loaded =
+        loadAndReboot(handle, deviceConfig, place.path, FINAL_REBOOT, place.lookedIn);
     if (loaded == LoadOutcome::EndedAfterLoad) {
         say("%s%s", SEPARATOR, LOADED_NOT_WRITTEN);
     }

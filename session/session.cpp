@@ -114,8 +114,8 @@ bool openCamera(KvxConfig* config, KvxHandle* handle, VersionInfo* info) {
 }
 
 LoadOutcome loadAndReboot(KvxHandle* kvxHandle, KvxConfig* deviceConfig, const char* fileName,
-                          const char* rebootMessage) {
-    bool loaded = loadFirmware(*kvxHandle, fileName);
+                          const char* rebootMessage, const char* lookedIn) {
+    bool loaded = loadFirmware(*kvxHandle, fileName, lookedIn);
     if (tellStop()) {
         return LoadOutcome::EndedAtLoad;
     }

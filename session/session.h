@@ -51,9 +51,10 @@ enum class LoadOutcome {
                      // reconnecting
 };
 
-/// Loads fileName, closes, has rebootMessage answered and reconnects.
+/// Loads fileName, closes, has rebootMessage answered and reconnects. lookedIn
+/// as loadFirmware (camera/firmware.h) takes it.
 LoadOutcome loadAndReboot(KvxHandle* kvxHandle, KvxConfig* deviceConfig, const char* fileName,
-                          const char* rebootMessage);
+                          const char* rebootMessage, const char* lookedIn = nullptr);
 
 /// Prints "Hit <return> to quit." and reads one character: how a run that must end closes.
 void waitToQuit();

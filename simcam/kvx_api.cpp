@@ -20,10 +20,20 @@ void traceConsole() {
     GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &buffer);
     HMENU menu = GetSystemMenu(GetConsoleWindow(), FALSE);
     UINT close = menu != nullptr ? GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND) : 0;
-    tracePrint("sim: console input mode 0x%lx, buffer %d lines, close %s", mode, buffer.dwSize.Y,
+    // Asked as Windows asks at a log-off: the tool's hidden window answers.
+    HWND guard = FindWindowW(L"q713 session guard", nullptr);
+    DWORD_PTR endsSession = TRUE;
+    bool answered =
+        guard != nullptr && SendMessageTimeoutW(guard, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF,
+                                                SMTO_ABORTIFHUNG, 2000, &endsSession) != 0;
+    tracePrint("sim: console input mode 0x%lx, buffer %d lines, close %s, log-off %s", mode,
+               buffer.dwSize.Y,
                menu == nullptr            ? "none"
                : (close & MF_GRAYED) != 0 ? "greyed"
-                                          : "enabled");
+                                          : "enabled",
+               !answered              ? "unguarded"
+               : endsSession != FALSE ? "allowed"
+                                      : "refused");
     traceEndLine();
 }
 #else

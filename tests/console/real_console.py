@@ -191,6 +191,26 @@ def interrupt_during_a_load_waits_for_it(name, interrupt):
           name + ": the camera was touched after the load")
 
 
+def a_stopped_terminal_never_holds_the_load():
+    screen = start("ctrl_s_during_load", sample("fw200.txt", "load-ms = 3000"))
+    screen.expect("Loading firmware")
+    screen.send("\x13")  # Ctrl-S: the terminal stops taking output
+    deadline = time.monotonic() + 15
+    while not any(call.startswith("KVXfirmwareUpdate") for call in calls(screen)):
+        if time.monotonic() > deadline:
+            check(False, "Ctrl-S during a load: the load did not end while output was stopped")
+            break
+        time.sleep(0.1)
+    check("Firmware written." not in screen.text(),
+          "Ctrl-S during a load: output went on: " + repr(screen.rest()))
+    screen.send("\x11")  # Ctrl-Q: every line follows, in order
+    screen.expect("status 0, percentage 20\nstatus 0, percentage 40\nstatus 0, percentage 60\n"
+                  "status 0, percentage 80\nstatus 0, percentage 100\nFirmware written.\n")
+    screen.expect(FINAL_REBOOT)
+    screen.end_input()
+    check(screen.ends() == (255, None), "Ctrl-S during a load: the run did not end with -1")
+
+
 def interrupt_at_a_prompt_ends_at_once():
     screen = start("ctrl_c_at_reboot", sample("fw200.txt"))
     screen.expect(FINAL_REBOOT)
@@ -208,15 +228,21 @@ def in_a_window_of_its_own_every_ending_waits_for_return():
     screen.expect("Stopped at the user's request.")
     screen.expect(CLOSING)
     check(still_waiting(screen, "the window's wait"), "the window closed without a return")
+    # There Ctrl-C is a key: the window and its table stay until a return.
+    screen.interrupt()
+    check(still_waiting(screen, "Ctrl-C at the window's wait"), "Ctrl-C closed the window")
     screen.send("\r")
     check(screen.ends() == (255, None), "Ctrl-C at the reboot prompt did not end with -1")
+    check(screen.text().count("Stopped at the user's request.") == 1,
+          "Ctrl-C at the reboot prompt: not told exactly once: " + repr(screen.text()))
     check(not any(call.startswith("KVXopen") for call in calls(screen)[2:]),
           "Ctrl-C at the reboot prompt reconnected the camera")
 
     screen = start("own_window_give_up", sample("fw200.txt", "open-fails = 1 -3"))
     screen.expect("Repeat (r) or quit (q) ?")
-    screen.send("q\r")
-    screen.expect(CLOSING)
+    # The keys show as typed and Backspace takes one back: q gives up.
+    screen.send("x\bq\r")
+    screen.expect("q\n" + CLOSING)
     screen.send("\r")
     check(screen.ends() == (255, None), "giving up did not end with -1")
 
@@ -247,22 +273,34 @@ def held_steps_guard_the_console_they_run_in():
         lines = trace.read().splitlines()
     seen = []
     for i, line in enumerate(lines):
-        found = re.match(r"sim: console input mode (0x[0-9a-f]+), buffer (\d+) lines, close (\w+)", line)
+        found = re.match(r"sim: console input mode (0x[0-9a-f]+), buffer (\d+) lines, close (\w+), "
+                         r"log-off (\w+)", line)
         if found:
             call = next(l for l in lines[i + 1:] if not l.startswith("sim:")).split()[0]
-            seen.append((call, int(found.group(1), 16), int(found.group(2)), found.group(3)))
+            seen.append((call, int(found.group(1), 16), int(found.group(2)), found.group(3),
+                         found.group(4)))
     start_mode = seen[0][1]
     check(seen[0][0] == "KVXinitConfig" and seen[0][2] >= 9999,
           "the screen buffer at start: %s" % (seen[0],))
     held = [s for s in seen if s[0] in ("KVXfirmwareUpdate", "KVXwriteRegister")]
     check(len(held) == 19, "held calls seen: %d" % len(held))
-    for call, mode, lines_, close in held:
-        check(mode == (start_mode | 0x80) & ~0x40 and close in ("greyed", "none"),
-              "%s saw mode 0x%x, close %s (0x%x at start)" % (call, mode, close, start_mode))
-    for call, mode, lines_, close in seen:
+    # Quick-edit and insert mode come back on where the start's mode lacked
+    # the extended flags (0x80) and so could not tell them.
+    restored = start_mode if start_mode & 0x80 else start_mode | 0xE0
+    # Without a window driver wine makes no window, not even the hidden one
+    # that refuses a log-off (wine's null driver, Graphics=null, makes it).
+    guarded = any(s[4] != "unguarded" for s in seen)
+    for call, mode, lines_, close, log_off in held:
+        check(mode == restored & ~0x40 and close in ("greyed", "none") and
+              log_off == ("refused" if guarded else "unguarded"),
+              "%s saw mode 0x%x, close %s, log-off %s (0x%x at start)"
+              % (call, mode, close, log_off, start_mode))
+    for call, mode, lines_, close, log_off in seen:
         if call not in ("KVXfirmwareUpdate", "KVXwriteRegister"):
-            check(mode == start_mode and close in ("enabled", "none"),
-                  "%s saw mode 0x%x, close %s after a held step" % (call, mode, close))
+            check(mode in (start_mode, restored) and close in ("enabled", "none") and
+                  log_off in ("allowed", "unguarded"),
+                  "%s saw mode 0x%x, close %s, log-off %s after a held step"
+                  % (call, mode, close, log_off))
 
 
 # The console text stays as it was; standard error, on the same screen, says
@@ -303,6 +341,7 @@ def main():
             ("a line at a reboot prompt", one_line_answers_one_reboot_prompt),
             ("Ctrl-D at a reboot prompt",
              end_of_input_at_a_reboot_prompt_says_only_where_it_left_the_camera),
+            ("Ctrl-S during a load", a_stopped_terminal_never_holds_the_load),
         ]
     for name, run in checks:
         try:

@@ -2,14 +2,24 @@
 #include "tests/fake/fake_os.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace {
 
-fake::Os state{0, fake::DEFAULT_INPUT_MODE, {}, true, false, false, {80, 300}, 0, false, {}};
+fake::Os state{0, fake::DEFAULT_INPUT_MODE, {}, true, false, false, false, {80, 300}, 0, false, {}};
 InterruptAction (*installedDecision)(InterruptKind) = nullptr;
+std::vector<std::string> consoleLines;
+
+// The writer's thread and lock are real: a test of the writer needs two threads.
+std::thread worker;
+std::mutex sharedLock;
+std::condition_variable_any sharedCondition;
 
 void log(const std::string& call) {
     state.calls.push_back(call);
@@ -47,12 +57,21 @@ const char* actionName(InterruptAction action) {
 
 }  // namespace
 
+void fake::typeConsoleLines(const std::vector<std::string>& lines) {
+    consoleLines = lines;
+}
+
 void fake::resetOs(int processes, ScreenBuffer buffer) {
-    state = Os{processes, DEFAULT_INPUT_MODE, {}, true, false, false, buffer, 0, false, {}};
+    consoleLines.clear();
+    state = Os{processes, DEFAULT_INPUT_MODE, {}, true, false, false, false, buffer, 0, false, {}};
 }
 
 const fake::Os& fake::os() {
     return state;
+}
+
+void fake::setInputMode(uint32_t mode) {
+    state.inputMode = mode;
 }
 
 void fake::closeStandardOutput() {
@@ -98,6 +117,26 @@ void discardTypedAhead() {
     log("discardTypedAhead");
 }
 
+ConsoleRead readConsoleLine(char* line, int lineSize, int* length) {
+    if (consoleLines.empty()) {
+        log("readConsoleLine: no console");
+        return ConsoleRead::NoConsole;
+    }
+    std::string typed = consoleLines.front();
+    consoleLines.erase(consoleLines.begin());
+    if (typed == "\x03") {
+        log("readConsoleLine: Ctrl-C");
+        return ConsoleRead::Interrupt;
+    }
+    log("readConsoleLine: " + typed);
+    *length = std::snprintf(line, static_cast<size_t>(lineSize), "%s\n", typed.c_str());
+    return ConsoleRead::Line;
+}
+
+void wakeConsoleRead() {
+    log("wakeConsoleRead");
+}
+
 bool readInputMode(uint32_t* mode) {
     log("readInputMode");
     *mode = state.inputMode;
@@ -138,6 +177,11 @@ void resizeScreenBuffer(ScreenBuffer buffer) {
     ++state.changes;
 }
 
+void refuseSessionEnd(const char* reason) {
+    log("refuseSessionEnd", reason != nullptr);
+    state.sessionEndRefused = reason != nullptr;
+}
+
 void keepSystemAwake(bool awake) {
     log("keepSystemAwake", awake);
     state.systemKeptAwake = awake;
@@ -152,6 +196,53 @@ uint32_t exeFolder(PathText* folder, int units, int* length) {
     log("exeFolder");
     *length = std::snprintf(folder, static_cast<size_t>(units), "/fake/bin");
     return 0;
+}
+
+uint32_t workingFolder(PathText* folder, int units, int* length) {
+    log("workingFolder");
+    if (getcwd(folder, static_cast<size_t>(units)) == nullptr) {
+        return 1;
+    }
+    *length = static_cast<int>(std::strlen(folder));
+    return 0;
+}
+
+bool sameFolder(const PathText* one, const PathText* other) {
+    log("sameFolder");
+    return std::strcmp(one, other) == 0;
+}
+
+bool libraryFileName(const PathText* path, char* out, int outSize) {
+    log(std::string("libraryFileName ") + path);
+    return std::snprintf(out, static_cast<size_t>(outSize), "%s", path) < outSize;
+}
+
+// Only the loading thread's calls are logged: the lock's come from both.
+bool startWorker(void (*work)()) {
+    log("startWorker");
+    worker = std::thread(work);
+    return true;
+}
+
+void joinWorker() {
+    log("joinWorker");
+    worker.join();
+}
+
+void lockShared() {
+    sharedLock.lock();
+}
+
+void unlockShared() {
+    sharedLock.unlock();
+}
+
+void waitShared() {
+    sharedCondition.wait(sharedLock);
+}
+
+void wakeShared() {
+    sharedCondition.notify_all();
 }
 
 bool factsOfPath(const PathText* path, FileFacts* facts) {

@@ -24,6 +24,7 @@ struct Os {
     std::vector<uint32_t> inputModesWritten;  // every mode the tool set, in order
     bool closeEnabled;
     bool systemKeptAwake;
+    bool sessionEndRefused;
     bool interruptsBlocked;
     ScreenBuffer buffer;
     int changes;        // settings of the console the tool changed (mode, Close, buffer)
@@ -35,8 +36,14 @@ struct Os {
 /// standard output open, no handler installed and an empty log.
 void resetOs(int processes, ScreenBuffer buffer);
 const Os& os();
+/// The console input's mode as another program left it.
+void setInputMode(uint32_t mode);
 /// The next openClosedStandardStreams finds standard output closed.
 void closeStandardOutput();
+
+/// Lines the console's keys give readConsoleLine, one a call, each without
+/// its Return; "\x03" stands for Ctrl-C. Without any left it says NoConsole.
+void typeConsoleLines(const std::vector<std::string>& lines);
 
 /// An interrupt of kind arriving, as the system hands it to the tool's
 /// handler; what the handler decided, also logged ("interrupt key: hold").

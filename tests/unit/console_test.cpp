@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "console/interrupt.h"
 #include "console/window.h"
 #include "tests/fake/fake_os.h"
 #include "tests/unit/dialogue.h"
@@ -165,12 +166,84 @@ TEST_F(ConsoleWindow, AWindowOfItsOwnWaitsForReturnUnlessTheLastPromptWasAnswere
         EXPECT_EQ(waited, ending.waits) << ending.processes << ending.answered << ending.userQuit;
         // Asked only when no answer ended the run; the keys typed before the
         // closing line never close the window.
-        std::vector<std::string> asked{"consoleProcessCount", "discardTypedAhead"};
+        std::vector<std::string> asked{"consoleProcessCount", "discardTypedAhead",
+                                       "readConsoleLine: no console"};
         if (!ending.answered && !ending.userQuit) {
-            asked.resize(ending.waits ? 2 : 1);
+            asked.resize(ending.waits ? 3 : 1);
             EXPECT_EQ(fake::callsSinceLast("consoleProcessCount"), asked) << ending.processes;
         }
         // One key closes the window; nothing else is read.
         EXPECT_EQ(pendingInput(), std::string("\n\nrest").substr(ending.answered + ending.waits));
+    }
+}
+
+TEST_F(ConsoleWindow, InAWindowOfItsOwnCtrlCIsAKeyThatStopsTheRunOnceAndNeverClosesIt) {
+    fake::resetOs(1, {80, 300});
+    startConsole();
+    feedInput("piped\n");
+    // Ctrl-C at the reboot prompt, twice at the closing line, then Return.
+    fake::typeConsoleLines({"\x03", "\x03", "\x03", ""});
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(waitForLine("Now please reboot the camera.\n"));
+    EXPECT_TRUE(tellStop());
+    EXPECT_EQ(closeConsole(0, false), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Now please reboot the camera.\nStopped at the user's request.\n"
+              "Hit <return> to close this window.\n");
+    std::vector<std::string> reads;
+    for (const std::string& call : fake::os().calls) {
+        if (call.rfind("readConsoleLine", 0) == 0) {
+            reads.push_back(call);
+        }
+    }
+    std::vector<std::string> typed{"readConsoleLine: Ctrl-C", "readConsoleLine: Ctrl-C",
+                                   "readConsoleLine: Ctrl-C", "readConsoleLine: "};
+    EXPECT_EQ(reads, typed);
+    // Standard input is the console there: the pipe's line is never read.
+    EXPECT_EQ(pendingInput(), "piped\n");
+}
+
+TEST_F(ConsoleWindow, TheConsolesKeysAnswerAsTypedLinesDo) {
+    fake::resetOs(1, {80, 300});
+    startConsole();
+    feedInput("");
+    fake::typeConsoleLines({"rq", "yes", "y es", "ok then"});
+    EXPECT_EQ(readChoice(), 'r');  // the rest of its line discarded
+    EXPECT_TRUE(readYes());
+    EXPECT_FALSE(readYes());
+    EXPECT_TRUE(waitForLine(""));
+    // Shared with another process the console's keys are not read as such.
+    fake::resetOs(2, {80, 300});
+    fake::typeConsoleLines({"q"});
+    feedInput("r\n");
+    EXPECT_EQ(readChoice(), 'r');
+    for (const std::string& call : fake::os().calls) {
+        EXPECT_NE(call, "readConsoleLine: q");
+    }
+}
+
+TEST_F(ConsoleWindow, QuickEditAndInsertComeBackFromEitherKindOfSavedMode) {
+    // Read with the extended flags the mode is whole and goes back as it was;
+    // read without them (another program set a mode without them) quick-edit
+    // and insert mode are unknown and go back on, with the flags.
+    struct Saved {
+        uint32_t mode;
+        uint32_t held;
+        uint32_t restored;
+    };
+    for (Saved saved :
+         {Saved{0x1F7, 0x1B7, 0x1F7}, Saved{0x197, 0x197, 0x197}, Saved{0x0A7, 0x0A7, 0x0A7},
+          Saved{0x007, 0x0A7, 0x0E7}, Saved{0x017, 0x0B7, 0x0F7}}) {
+        EXPECT_EQ(heldInputMode(saved.mode), saved.held) << saved.mode;
+        EXPECT_EQ(restoredInputMode(saved.mode), saved.restored) << saved.mode;
+        // Through a held step, standard input redirected or not: the console's
+        // own input (CONIN$) is what the fake's mode stands for.
+        fake::resetOs(2, {80, 300});
+        fake::setInputMode(saved.mode);
+        startConsole();
+        ASSERT_TRUE(startHeldStep());
+        endHeldStep();
+        EXPECT_EQ(fake::os().inputModesWritten,
+                  (std::vector<uint32_t>{saved.held, saved.restored}));
     }
 }

@@ -151,3 +151,13 @@ TEST(TemporaryFolder, InsideMeansBelowItWhateverTheLetterCase) {
 }
 
 }  // namespace
+
+TEST(LoadFailure, PolicyAndAntivirusNumbersAloneReadAsBlocked) {
+    for (uint32_t blocked : {5u, 225u, 226u, 577u, 1260u, 4551u}) {
+        EXPECT_TRUE(loadBlockedBySecurity(blocked)) << blocked;
+    }
+    // Missing, damaged or failing to start: the other reasons.
+    for (uint32_t other : {0u, 2u, 126u, 193u, 1114u, 576u, 578u, 224u, 227u}) {
+        EXPECT_FALSE(loadBlockedBySecurity(other)) << other;
+    }
+}

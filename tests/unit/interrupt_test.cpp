@@ -268,10 +268,14 @@ TEST_F(Interrupt, AHeldStepStartsItsGuardBeforeTheChangeAndPutsItAllBackAfter) {
     testing::internal::CaptureStdout();
     EXPECT_TRUE(loadFirmware(nullptr, FIRMWARE_FILE));
     testing::internal::GetCapturedStdout();
+    // The progress writer starts and has ended inside the held step.
+    // Log-off and shutdown are refused for the step alone.
     std::vector<std::string> held{
-        "keepSystemAwake 1",    "readInputMode",       "writeInputMode 0x1b7",
-        "enableWindowClose 0",  "blockInterrupts 1",   "blockInterrupts 0",
-        "writeInputMode 0x1f7", "enableWindowClose 1", "keepSystemAwake 0"};
+        "keepSystemAwake 1",    "refuseSessionEnd 1",  "readInputMode",
+        "writeInputMode 0x1b7", "enableWindowClose 0", "blockInterrupts 1",
+        "startWorker",          "joinWorker",          "blockInterrupts 0",
+        "writeInputMode 0x1f7", "enableWindowClose 1", "refuseSessionEnd 0",
+        "keepSystemAwake 0"};
     EXPECT_EQ(fake::callsSinceLast("keepSystemAwake 1"), held);
 }
 

@@ -1,5 +1,6 @@
 // The one door to the operating system: every call the tools make to it,
-// declared once here and made in os/os_posix.cpp or os/os_windows.cpp. What
+// declared once here and made in os/os_posix.cpp or os/os_windows.cpp (with
+// os/user32_windows.cpp, for the calls that need user32). What
 // the tools decide about these calls lives outside, in plain functions that
 // the unit tests reach through a logging fake of this header (tests/fake/).
 //

@@ -72,7 +72,9 @@ if [ -n "$need$need32" ]; then
                 updated=
             fi
             [ -n "$updated" ] || apt_update
-            if ! apt_install wine32:i386; then
+            # --no-remove: an i386 index out of step with the installed 64-bit
+            # libraries can make apt take wine64 away to fit wine32 in.
+            if ! apt_install --no-remove wine32:i386; then
                 why32="wine32:i386 did not install (apt's lines above say why)"
                 echo "$why32; the 32-bit leg runs what needs no 32-bit program"
             fi

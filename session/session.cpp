@@ -116,8 +116,10 @@ bool openCamera(KvxConfig* config, KvxHandle* handle, VersionInfo* info) {
 LoadOutcome loadAndReboot(KvxHandle* kvxHandle, KvxConfig* deviceConfig, const char* fileName,
                           const char* rebootMessage, const char* lookedIn) {
     bool loaded = loadFirmware(*kvxHandle, fileName, lookedIn);
+    // An interrupt held back during the load ends the run after it: the
+    // camera took the file all the same.
     if (tellStop()) {
-        return LoadOutcome::EndedAtLoad;
+        return loaded ? LoadOutcome::EndedAfterLoad : LoadOutcome::EndedAtLoad;
     }
     if (!loaded) {
         waitToQuit();

@@ -46,9 +46,9 @@ bool openCamera(KvxConfig* config, KvxHandle* handle, VersionInfo* info);
 /// How a firmware load with the reboot after it ended.
 enum class LoadOutcome {
     Reconnected,     // loaded, rebooted on the user's word and connected again
-    EndedAtLoad,     // the load failed or an interrupt stopped the run there, its message told
-    EndedAfterLoad,  // loaded, then input ended at the reboot prompt or the user gave up
-                     // reconnecting
+    EndedAtLoad,     // nothing loaded: the load failed or the run was to stop before it
+    EndedAfterLoad,  // loaded, then an interrupt stopped the run, input ended at the reboot
+                     // prompt or the user gave up reconnecting
 };
 
 /// Loads fileName, closes, has rebootMessage answered and reconnects. lookedIn

@@ -20,11 +20,13 @@ constexpr char NOT_WRITTEN_BACK[] =
     "The calibration was not fully written back: save this console text and run q713-restore "
     "with it.\nHit <return> to quit.\n";
 
-// True when the camera was reconnected after the load. A run that ended at
-// the reboot prompt or the reconnection left the camera half updated; standard
-// output stays the console text as it was, and standard error says so.
-bool rebootedAfter(LoadOutcome outcome) {
-    if (outcome == LoadOutcome::EndedAfterLoad) {
+// True when the camera was reconnected after the load. A run that ended after
+// this load, or at any point after the patch's (patchIn), left the camera half
+// updated; standard output stays the console text as it was, and standard
+// error says so.
+bool rebootedAfter(LoadOutcome outcome, bool patchIn) {
+    if (outcome == LoadOutcome::EndedAfterLoad ||
+        (patchIn && outcome != LoadOutcome::Reconnected)) {
         sayError(
             "q713-update: the camera was left half updated: run q713-restore with the saved "
             "console text.\n");
@@ -134,10 +136,11 @@ UpdateOutcome runUpdatePlan(KvxHandle* kvxHandle, const VersionInfo& versionInfo
         return UpdateOutcome::Ended;
     }
     if (path == UpdatePath::ViaPatch &&
-        !rebootedAfter(loadAndReboot(kvxHandle, deviceConfig, PATCH_FILE, FIRST_REBOOT))) {
+        !rebootedAfter(loadAndReboot(kvxHandle, deviceConfig, PATCH_FILE, FIRST_REBOOT), false)) {
         return UpdateOutcome::Ended;
     }
-    if (!rebootedAfter(loadAndReboot(kvxHandle, deviceConfig, FIRMWARE_FILE, FINAL_REBOOT))) {
+    if (!rebootedAfter(loadAndReboot(kvxHandle, deviceConfig, FIRMWARE_FILE, FINAL_REBOOT),
+                       path == UpdatePath::ViaPatch)) {
         return UpdateOutcome::Ended;
     }
     return writeBackAndIdentify(kvxHandle, protectedRegisters, found);

@@ -180,6 +180,7 @@ def interrupt_during_a_load_waits_for_it(name, interrupt):
     interrupt(screen)
     screen.expect("Firmware written.")
     screen.expect("Stopped at the user's request.")
+    screen.expect(HALF_UPDATED)  # the load is in: standard error says where that left it
     if WINDOWS:
         screen.expect(CLOSING)  # a window of its own would close with the table
         screen.send("\r")

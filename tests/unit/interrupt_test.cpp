@@ -24,6 +24,24 @@ bool endsWith(const std::string& text, const std::string& end) {
            text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+constexpr char HALF_UPDATED[] =
+    "q713-update: the camera was left half updated: run q713-restore with the saved console "
+    "text.\n";
+
+// A console text holding a table for the fake camera 410-3105-1, serial 1001: data = address +
+// 1000.
+std::string savedTable(const char* name) {
+    std::string path = testing::TempDir() + name;
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    EXPECT_NE(file, nullptr);
+    std::fputs("PON: 410-3105-1\nSerial: 1001\nRegister values:\n", file);
+    for (int address : {26, 27, 28, 29, 30, 31, 32, 120, 121, 122, 123, 124, 125, 126}) {
+        std::fprintf(file, "\taddress = %d, data = %d.\n", address, address + 1000);
+    }
+    std::fclose(file);
+    return path;
+}
+
 // A camera on 2.0.0 with one calibration value; identity reads give 2.3.1 once updated.
 UpdateOutcome runPathA() {
     fake::setRegister(26, 5);
@@ -74,21 +92,35 @@ TEST_F(Interrupt, DuringTheCalibrationWritesAllThreeStepsFinishFirst) {
 TEST_F(Interrupt, DuringALoadTheLoadFinishesAndTheCameraIsLeftAlone) {
     fake::interruptAt(0, InterruptKind::Key);
     testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     EXPECT_EQ(runPathA(), UpdateOutcome::Ended);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), HALF_UPDATED);
     std::string output = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(endsWith(output, std::string("Firmware written.\n") + STOPPED)) << output;
     EXPECT_EQ(fake::calls().back(), "firmware 20151028_Lumivor-Q713_v2.3.1.bin");
 }
 
+// The restore's own load of 2.3.1 into a camera left on the patch: after the
+// stop, what the camera was left with and what to do.
+TEST_F(Interrupt, DuringTheRestoresLoadTheStopSaysNoValuesWereWritten) {
+    std::string path = savedTable("q713_restore_stopped_at_its_load.txt");
+    fake::setRegister(1, (1 << 20) | 1001);
+    fake::setRegister(2, 0x27082014);
+    fake::setRegister(56, 0);
+    fake::interruptAt(0, InterruptKind::Key);
+    feedInput("y\n");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(runRestore(path.c_str()), -1);
+    std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(endsWith(output, std::string("Firmware written.\n") + STOPPED + SEPARATOR +
+                                     "Firmware 2.3.1 was loaded into this camera, but no values "
+                                     "were written: run q713-restore again with the same file.\n"))
+        << output;
+    EXPECT_EQ(fake::writeCount(), 0);
+}
+
 TEST_F(Interrupt, DuringARestoreTheWritesFinishFirst) {
-    std::string path = testing::TempDir() + "q713_interrupted_restore.txt";
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    std::fputs("PON: 410-3105-1\nSerial: 1001\nRegister values:\n", file);
-    for (int address : {26, 27, 28, 29, 30, 31, 32, 120, 121, 122, 123, 124, 125, 126}) {
-        std::fprintf(file, "\taddress = %d, data = %d.\n", address, address + 1000);
-    }
-    std::fclose(file);
+    std::string path = savedTable("q713_interrupted_restore.txt");
     fake::setRegister(1, (1 << 20) | 1001);
     fake::setRegister(2, 0x28102015);
     fake::setRegister(56, (2 << 11) | (3 << 6) | 1);

@@ -39,10 +39,10 @@ constexpr char kIdentityFailed[] = "Failed to get Camera version information!";
 constexpr const char* kCaptureFailures[] = {"\nCould not read modulation frequency",
                                             "\nCould not read distance offset"};
 constexpr char kLoading[] = "Loading firmware";
-constexpr char kRetryPrompt[] = "Repeat (r) or quit (q) ?\n";
-constexpr char kHalfUpdated[] =
-    "q713-update: the camera was left half updated: run q713-restore with the saved console "
-    "text.\n";
+// The first line of a write-back, each after a newline.
+constexpr const char* kWriteBackStarts[] = {
+    "\nData written: ", "\nCould not write protected register",
+    "\nNo register data to be written."};
 constexpr const char* kRebootPrompts[] = {
     "Now please reboot the camera and press <return> when it is up again.",
     "Now please reboot the camera and press <return> when it is up again (note the blinking "
@@ -269,6 +269,15 @@ std::vector<PrintedTable> printedTables(const std::string& out) {
     return tables;
 }
 
+bool endedHalfUpdated(const std::string& out, int status) {
+    size_t written = out.rfind("Firmware written.");
+    bool halfUpdated = status == -1 && written != std::string::npos;
+    for (const char* start : kWriteBackStarts) {
+        halfUpdated = halfUpdated && out.find(start, written) == std::string::npos;
+    }
+    return halfUpdated;
+}
+
 RunVerdict judgeRun(const DialogueRun& run, const std::vector<SimCameraView>& before) {
     RunVerdict verdict;
     std::vector<std::string>& broken = verdict.broken;
@@ -280,12 +289,8 @@ RunVerdict judgeRun(const DialogueRun& run, const std::vector<SimCameraView>& be
     // status reports the failure.
     bool endedAtReboot = run.status == -1 && (endsWith(run.out, kRebootPrompts[0]) ||
                                               endsWith(run.out, kRebootPrompts[1]));
-    // Ended there or at the reconnection after a load of this pass, the camera
-    // is half updated, and standard error says so in one line.
-    size_t written = run.out.rfind("Firmware written.");
-    bool afterLoad = written != std::string::npos && !showsDone(run.out.substr(written));
-    bool halfUpdated =
-        afterLoad && run.status == -1 && (endedAtReboot || endsWith(run.out, kRetryPrompt));
+    // Half updated, the camera is named so on standard error in one line.
+    bool halfUpdated = endedHalfUpdated(run.out, run.status);
     // Against the simulated camera the training line, and nothing else.
     std::string err = std::string(kTrainingLine) + (halfUpdated ? kHalfUpdated : "");
     if (run.err != err) {

@@ -14,6 +14,15 @@
 /// What both tools print on standard error after the banner against the simulated camera.
 constexpr char kTrainingLine[] = "Training: simulated camera library, no real camera is changed.\n";
 
+/// q713-update's line on standard error, after the training line, for a camera half updated.
+constexpr char kHalfUpdated[] =
+    "q713-update: the camera was left half updated: run q713-restore with the saved console "
+    "text.\n";
+
+/// True when a run of q713-update that printed out and ended with status ended
+/// after a load of its last pass and before the write-back began: half updated.
+bool endedHalfUpdated(const std::string& out, int status);
+
 /// What one run of the tool left behind.
 struct DialogueRun {
     int status = 0;

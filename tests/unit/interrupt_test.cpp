@@ -98,6 +98,22 @@ TEST_F(Interrupt, DuringALoadTheLoadFinishesAndTheCameraIsLeftAlone) {
     std::string output = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(endsWith(output, std::string("Firmware written.\n") + STOPPED)) << output;
     EXPECT_EQ(fake::calls().back(), "firmware 20151028_Lumivor-Q713_v2.3.1.bin");
+
+    // The patch's load of a 26.02.2013 camera: half updated as well.
+    fake::reset();
+    startConsole();
+    fake::interruptAt(0, InterruptKind::Key);
+    VersionInfo patchFirst{0x2013, 0x02, 0x26, 2, 4, 1, 1001, 1};
+    KvxConfig config{};
+    KvxHandle handle = nullptr;
+    KVXopen(&config, &handle);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(runUpdatePlan(&handle, patchFirst, &config), UpdateOutcome::Ended);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), HALF_UPDATED);
+    output = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(endsWith(output, std::string("Firmware written.\n") + STOPPED)) << output;
+    EXPECT_EQ(fake::calls().back(), "firmware 20140827_Lumivor-Q713_v0.0.0_patch.bin");
 }
 
 // The restore's own load of 2.3.1 into a camera left on the patch: after the
